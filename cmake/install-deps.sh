@@ -1,0 +1,38 @@
+#!/bin/sh
+# Installs what the build and the tests need on Debian 12, and nothing when
+# everything is already there. Not root or not Debian: says what to install.
+set -eu
+
+packages="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
+googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+clang-format clang-tidy cppcheck zip librsvg2-bin xvfb xauth imagemagick"
+
+missing=""
+for p in $packages; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    case "$status" in
+        *"install ok installed"*) ;;
+        *) missing="$missing $p" ;;
+    esac
+done
+
+[ -z "$missing" ] && exit 0
+
+if [ ! -f /etc/debian_version ] || ! command -v apt-get >/dev/null 2>&1; then
+    echo "install-deps: this is not a Debian machine; install the equivalents of:$missing" >&2
+    exit 1
+fi
+if [ "$(id -u)" != 0 ]; then
+    echo "install-deps: missing packages:$missing" >&2
+    echo "install-deps: as root run: dpkg --add-architecture i386 && apt-get update && apt-get install -y --no-install-recommends$missing" >&2
+    exit 1
+fi
+
+echo "install-deps: installing$missing"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+# shellcheck disable=SC2086
+apt-get install -y -qq --no-install-recommends $missing >/dev/null

@@ -1,0 +1,25 @@
+# The native build of the portable code. NOWGLOW_SANITIZE picks the
+# instrumentation: "address,undefined" for the unit tests, "thread" for the
+# stress test, "none" for the benchmarks.
+set(NOWGLOW_SANITIZE "address,undefined" CACHE STRING "address,undefined | thread | none")
+
+if(NOWGLOW_SANITIZE STREQUAL "none")
+    set(NOWGLOW_SANITIZER_FLAGS "")
+else()
+    set(NOWGLOW_SANITIZER_FLAGS -fsanitize=${NOWGLOW_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+endif()
+
+# The portable code as a library; the fakes of the player, of the presence
+# library, of the Windows services and of the clock come with each test.
+add_library(nowglow_core STATIC ${NOWGLOW_PORTABLE_SOURCES} presence/publication_lock_std.cpp)
+target_include_directories(nowglow_core PUBLIC ${NOWGLOW_INCLUDE_DIR})
+target_compile_definitions(nowglow_core PRIVATE NOWGLOW_DISCORD_APP_ID="${NOWGLOW_DISCORD_APP_ID}")
+target_compile_options(nowglow_core PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exceptions -fno-rtti)
+target_compile_options(nowglow_core PUBLIC ${NOWGLOW_SANITIZER_FLAGS})
+target_link_options(nowglow_core PUBLIC ${NOWGLOW_SANITIZER_FLAGS})
+
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+include(${CMAKE_SOURCE_DIR}/tests/native/tests.cmake)

@@ -1,0 +1,44 @@
+# The cross build: the plug-in DLL, the stand-ins and the Wine-run tests.
+
+# Reproducible output: no link timestamp, a fixed image base, no build paths.
+set(NOWGLOW_REPRODUCIBLE_LINK -Wl,--no-insert-timestamp -Wl,--disable-auto-image-base)
+set(NOWGLOW_REPRODUCIBLE_COMPILE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+
+# Import library for the presence library, generated from the list of the
+# four functions the plug-in may import.
+set(NOWGLOW_DISCORD_IMPLIB ${CMAKE_BINARY_DIR}/libdiscord-rpc-import.a)
+add_custom_command(
+    OUTPUT ${NOWGLOW_DISCORD_IMPLIB}
+    COMMAND ${CMAKE_DLLTOOL} -d ${CMAKE_SOURCE_DIR}/presence/discord-rpc.def -l ${NOWGLOW_DISCORD_IMPLIB}
+    DEPENDS ${CMAKE_SOURCE_DIR}/presence/discord-rpc.def
+    COMMENT "Import library for discord-rpc.dll")
+add_custom_target(discord_rpc_import DEPENDS ${NOWGLOW_DISCORD_IMPLIB})
+
+add_library(nowglow SHARED ${NOWGLOW_PORTABLE_SOURCES} ${NOWGLOW_WIN32_SOURCES})
+add_dependencies(nowglow discord_rpc_import)
+set_target_properties(nowglow PROPERTIES
+    OUTPUT_NAME XMP-Nowglow PREFIX "" SUFFIX ".dll"
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_include_directories(nowglow PRIVATE ${NOWGLOW_INCLUDE_DIR})
+target_compile_definitions(nowglow PRIVATE
+    NOWGLOW_DISCORD_APP_ID="${NOWGLOW_DISCORD_APP_ID}"
+    NOWGLOW_VERSION="${PROJECT_VERSION}"
+    WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
+target_compile_options(nowglow PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${NOWGLOW_STRICT_WARNINGS}
+    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE}>)
+target_link_options(nowglow PRIVATE -static -static-libgcc -static-libstdc++ -s
+    ${NOWGLOW_REPRODUCIBLE_LINK})
+target_link_libraries(nowglow PRIVATE ${NOWGLOW_DISCORD_IMPLIB} user32 kernel32)
+# windres finds the manifest next to the resource script.
+set_property(SOURCE settings/resources.rc APPEND PROPERTY
+    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/settings/XMP-Nowglow.manifest)
+
+# GoogleTest for the Wine-run tests, built with the cross compiler.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Test programs link statically so that they need no MinGW runtime DLL.
+set(NOWGLOW_WIN32_TEST_LINK -static -static-libgcc -static-libstdc++)
+
+include(${CMAKE_SOURCE_DIR}/tools/tools.cmake)
+include(${CMAKE_SOURCE_DIR}/tests/win32/tests.cmake)

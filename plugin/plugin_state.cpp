@@ -1,0 +1,23 @@
+// Definitions of the plug-in-wide state. Nothing here is initialised beyond
+// zero: the module entry and New set what needs a value before use.
+#include "plugin/plugin_state.h"
+
+const char PluginName[] = "XMPlay Nowglow";
+
+HostWindow configDialog;
+std::atomic<uint32_t> processCount;
+DiscordRichPresence presence;
+int32_t expectedRemaining;
+HostWindow hostWindow;
+const XMPFUNC_MISC* misc;
+const XMPFUNC_STATUS* status;
+PresenceSettings settings;
+ModuleHandle module;
+PlaybackState publishedState;
+PlaybackState observedState;
+uint32_t lastProcessCount;
+std::atomic<bool> instanceLive;
+char versionText[TextBufferSize];
+char detailsBuffer[TextBufferSize];
+char largeImageTextBuffer[TextBufferSize];
+char stateBuffer[TextBufferSize];

@@ -1,0 +1,60 @@
+// The plug-in-wide state: one set of module-level variables per loaded
+// module, all zero at load, and the small types every subsystem shares.
+// There is no accessor layer; each subsystem reads and writes what it owns
+// directly. Only the block counter is touched from the player's audio thread,
+// so it alone is atomic; the presence record and its buffers are written only
+// under the publication lock (presence/publication_lock.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/xmp_host.h"
+#include "presence/discord_rpc.h"
+
+// Every text buffer holds at most 127 bytes of text and its terminating zero.
+enum : uint32_t { TextBufferSize = 128 };
+
+// What the monitor infers and the badge shows.
+enum PlaybackState : int32_t {
+    Playing = 0,
+    Paused = 1,
+    Stopped = 2,
+};
+
+// Which clock a Playing presence carries; any other value acts as TimeElapsed.
+enum TimeMode : int32_t {
+    TimeRemaining = 0,
+    TimeElapsed = 1,
+    TimeDisabled = 2,
+};
+
+// The three persisted settings, in their persisted order. Values are kept as
+// stored, unvalidated: a flag is on when its word is non-zero.
+struct PresenceSettings {
+    int32_t showAlbumDate;
+    int32_t showVersion;
+    int32_t timeMode;
+};
+static_assert(sizeof(PresenceSettings) == 12, "the settings block is the image of the three words");
+
+// The display name: the descriptor's name, GetDescription and the about box's caption.
+extern const char PluginName[];
+
+extern HostWindow configDialog;                   // the open settings dialog, or null
+extern std::atomic<uint32_t> processCount;        // Process calls, wraps; only compared for change
+extern DiscordRichPresence presence;              // the one record sent to the library
+extern int32_t expectedRemaining;                 // the monitor's seek guard, seconds
+extern HostWindow hostWindow;                     // the player's main window; owns the status timer
+extern const XMPFUNC_MISC* misc;                  // the player's interface 0
+extern const XMPFUNC_STATUS* status;              // the player's interface 4
+extern PresenceSettings settings;                 // the user's settings
+extern ModuleHandle module;                       // this DLL, for its dialog resource
+extern PlaybackState publishedState;              // the state the monitor last published
+extern PlaybackState observedState;               // the state inferred at the latest tick
+extern uint32_t lastProcessCount;                 // processCount as seen at the previous tick
+extern std::atomic<bool> instanceLive;            // between New and Free: publications may reach the library
+extern char versionText[TextBufferSize];          // "XMPlay v%d.%d.%d.%d" or "XMPlay"
+extern char detailsBuffer[TextBufferSize];        // presence.details points here
+extern char largeImageTextBuffer[TextBufferSize]; // presence.largeImageText points here
+extern char stateBuffer[TextBufferSize];          // presence.state points here
