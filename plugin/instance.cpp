@@ -1,0 +1,120 @@
+// The instance's creation and end, its description, and the player's
+// notifications. New opens the Discord connection and starts the status
+// timer; Free ends both. The notifications publish the current track at once
+// (or the stopped presence when a track is closed); Process only counts audio
+// blocks for the monitor.
+#include "plugin/instance.h"
+
+#include <cstring>
+
+#include "plugin/plugin_state.h"
+#include "plugin/windows_services.h"
+#include "presence/composer.h"
+#include "presence/publication_lock.h"
+#include "presence/publisher.h"
+
+#ifndef NOWGLOW_DISCORD_APP_ID
+#error "NOWGLOW_DISCORD_APP_ID must name the Discord application (set by the build)"
+#endif
+
+// The application registered at Discord; its name is the activity's name.
+static const char discordApplicationId[] = NOWGLOW_DISCORD_APP_ID;
+
+// The instance handle handed back to the player; every slot ignores it.
+static void* const instanceHandle = reinterpret_cast<void*>(1);
+
+// Accepts whatever an event carries and returns at once: the plug-in acts on
+// none of the library's events. One template serves all six callback types.
+template <typename... EventArguments>
+static void DISCORD_CDECL IgnoreDiscordEvent(EventArguments...) {}
+
+// Opens the Discord connection with a handlers record that lives only for
+// this call, as the library copies what it needs.
+static void ConnectToDiscord(void) {
+    DiscordEventHandlers handlers;
+    std::memset(&handlers, 0, sizeof handlers);
+    handlers.ready = IgnoreDiscordEvent;
+    handlers.disconnected = IgnoreDiscordEvent;
+    handlers.errored = IgnoreDiscordEvent;
+    handlers.joinGame = IgnoreDiscordEvent;
+    handlers.spectateGame = IgnoreDiscordEvent;
+    handlers.joinRequest = IgnoreDiscordEvent;
+    Discord_Initialize(discordApplicationId, &handlers, 1, nullptr);
+}
+
+// Creates the instance: connection, record, default settings, version text,
+// status timer. Sends no presence. The monitor's variables carry over.
+void* XMP_STDCALL New(void) {
+    hostWindow = misc->GetWindow();
+    ConnectToDiscord();
+    InitialisePresenceRecord();
+    settings.showAlbumDate = 1;
+    settings.showVersion = 1;
+    settings.timeMode = TimeRemaining;
+    UpdateVersionText(1);
+    instanceLive.store(true);
+    StartStatusTimer(hostWindow);
+    return instanceHandle;
+}
+
+// Ends the instance: an open dialog as on Cancel, the timer, the presence,
+// the connection. Resets no variable, so a later New starts from here.
+void XMP_STDCALL Free(void* inst) {
+    (void)inst;
+    if (configDialog != nullptr) EndConfigDialog(configDialog);
+    StopStatusTimer(hostWindow);
+    // Taken under the publication lock so that no publication running on
+    // another thread reaches the library after it has been shut down: a
+    // presence queued then would be sent by the next connection.
+    LockPublication();
+    instanceLive.store(false);
+    UnlockPublication();
+    Discord_ClearPresence();
+    Discord_Shutdown();
+}
+
+// Returns the display name, the same text as the descriptor's name.
+const char* XMP_STDCALL GetDescription(void* inst) {
+    (void)inst;
+    return PluginName;
+}
+
+// A track was opened (file not null) or closed (null); the file is not read.
+void XMP_STDCALL NewTrack(void* inst, const char* file) {
+    (void)inst;
+    if (file != nullptr) {
+        PublishCurrentTrack();
+    } else {
+        PublishPlaybackState(Stopped);
+    }
+}
+
+// The sample format does not matter to a plug-in that leaves the audio alone.
+void XMP_STDCALL SetFormat(void* inst, const XMPFORMAT* form) {
+    (void)inst;
+    (void)form;
+}
+
+// Playback restarted: publish the current track afresh.
+void XMP_STDCALL Reset(void* inst) {
+    (void)inst;
+    PublishCurrentTrack();
+}
+
+// Counts a block of audio for the monitor, leaving the samples alone. A plain
+// load and store, not an interlocked add: a lost increment does no harm, as
+// the monitor only asks whether the count changed.
+uint32_t XMP_STDCALL Process(void* inst, float* data, uint32_t count) {
+    (void)inst;
+    (void)data;
+    (void)count;
+    processCount.store(processCount.load(std::memory_order_relaxed) + 1u, std::memory_order_relaxed);
+    return 0;
+}
+
+// The title changed: publish the player's formatted title, not the one passed.
+void XMP_STDCALL NewTitle(void* inst, const char* title) {
+    (void)inst;
+    (void)title;
+    PublishCurrentTrack();
+}

@@ -1,0 +1,225 @@
+// The instance's life and the player's notifications, against the fake player,
+// the fake presence library and the fake Windows services.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fakes/fakes.h"
+#include "plugin/plugin_state.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+class InstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        dsp = fake::BindPlugin();
+        fake::SetVersion(0x03080500u);
+        fake::SetTrack({"Song", "200", "Album", "1999", "MP3", 30.0});
+        fake::SetPlaying(1);
+    }
+
+    // Starts a live instance and forgets the calls it made.
+    void StartInstance() {
+        instance = dsp->New();
+        fake::ClearCalls();
+    }
+
+    const XMPDSP* dsp = nullptr;
+    void* instance = nullptr;
+};
+
+TEST_F(InstanceTest, NewOpensTheConnectionThenStartsTheTimerAndSendsNothing) {
+    fake::ClearCalls();
+    EXPECT_EQ(reinterpret_cast<void*>(1), dsp->New());
+    EXPECT_EQ((Names{"GetWindow", "Discord_Initialize", "GetVersion", "StartStatusTimer"}), fake::CallNames());
+    EXPECT_EQ(fake::PlayerWindowHandle(), hostWindow);
+    EXPECT_EQ(fake::PlayerWindowHandle(), fake::TimerWindow());
+    EXPECT_EQ(0u, fake::PresenceCount());
+
+    const fake::RecordedInitialize& init = fake::LastInitialize();
+    EXPECT_EQ(18u, std::strlen(init.applicationId));
+    EXPECT_EQ(std::string(init.applicationId).find_first_not_of("0123456789"), std::string::npos);
+    EXPECT_EQ(1, init.autoRegister);
+    EXPECT_TRUE(init.steamIdNull);
+    ASSERT_FALSE(init.handlersNull);
+    // Every event is accepted and ignored.
+    DiscordUser user = {"1", "name", "0001", "avatar"};
+    init.handlers.ready(&user);
+    init.handlers.disconnected(1, "gone");
+    init.handlers.errored(2, "failed");
+    init.handlers.joinGame("secret");
+    init.handlers.spectateGame("secret");
+    init.handlers.joinRequest(&user);
+}
+
+TEST_F(InstanceTest, NewInitialisesTheRecordAndTheDefaults) {
+    settings = {0, 0, 5};
+    presence.partySize = 4;
+    presence.smallImageKey = "stale";
+    StartInstance();
+    EXPECT_EQ(1, settings.showAlbumDate);
+    EXPECT_EQ(1, settings.showVersion);
+    EXPECT_EQ(TimeRemaining, settings.timeMode);
+    EXPECT_STREQ("icon", presence.largeImageKey);
+    EXPECT_EQ(1, presence.instance);
+    EXPECT_EQ(0, presence.partySize);
+    EXPECT_EQ(nullptr, presence.smallImageKey);
+    EXPECT_STREQ("XMPlay v3.8.5.0", presence.largeImageText);
+}
+
+TEST_F(InstanceTest, NewAndFreeLeaveTheMonitorsVariablesAlone) {
+    publishedState = Stopped;
+    observedState = Paused;
+    expectedRemaining = 77;
+    processCount = 12;
+    lastProcessCount = 11;
+    StartInstance();
+    dsp->Free(instance);
+    dsp->New();
+    EXPECT_EQ(Stopped, publishedState);
+    EXPECT_EQ(Paused, observedState);
+    EXPECT_EQ(77, expectedRemaining);
+    EXPECT_EQ(12u, processCount.load());
+    EXPECT_EQ(11u, lastProcessCount);
+}
+
+TEST_F(InstanceTest, FreeStopsTheTimerThenClearsThenShutsDown) {
+    StartInstance();
+    dsp->Free(instance);
+    EXPECT_EQ((Names{"StopStatusTimer", "Discord_ClearPresence", "Discord_Shutdown"}), fake::CallNames());
+    EXPECT_FALSE(fake::TimerRunning());
+}
+
+TEST_F(InstanceTest, FreeEndsAnOpenDialogFirstAndLeavesTheSettings) {
+    StartInstance();
+    HostWindow dialog = reinterpret_cast<HostWindow>(0x5150);
+    configDialog = dialog;
+    settings = {0, 2, 1};
+    dsp->Free(instance);
+    EXPECT_EQ((Names{"EndConfigDialog", "StopStatusTimer", "Discord_ClearPresence", "Discord_Shutdown"}),
+              fake::CallNames());
+    EXPECT_EQ(dialog, fake::CallAt(0).pointer);
+    // The dialog's own destruction clears it, not Free.
+    EXPECT_EQ(dialog, configDialog);
+    EXPECT_EQ(0, settings.showAlbumDate);
+    EXPECT_EQ(2, settings.showVersion);
+    EXPECT_EQ(1, settings.timeMode);
+}
+
+TEST_F(InstanceTest, SecondInstanceStartsFromTheDefaultsAgain) {
+    StartInstance();
+    const uint8_t restored[12] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0};
+    dsp->SetConfig(instance, restored, sizeof restored);
+    dsp->Free(instance);
+    instance = dsp->New();
+    uint8_t block[12];
+    EXPECT_EQ(12u, dsp->GetConfig(instance, block));
+    const uint8_t defaults[12] = {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(defaults, block, sizeof block));
+    EXPECT_EQ(2u, fake::InitializeCount());
+}
+
+// Each notification, and what the presence shows after it.
+struct NotificationCase {
+    const char* name;
+    void (*notify)(const XMPDSP* dsp);
+    const char* details;
+    const char* state;
+    const char* badge;
+};
+
+const NotificationCase notificationCases[] = {
+    {"opened track", [](const XMPDSP* d) { d->NewTrack(nullptr, "C:\\music\\song.mp3"); }, "Song",
+     "Album (1999)", "play"},
+    {"opened track with an empty file name", [](const XMPDSP* d) { d->NewTrack(nullptr, ""); }, "Song",
+     "Album (1999)", "play"},
+    {"closed track", [](const XMPDSP* d) { d->NewTrack(nullptr, nullptr); }, "No tracks playing.", "",
+     "stopped"},
+    {"reset", [](const XMPDSP* d) { d->Reset(nullptr); }, "Song", "Album (1999)", "play"},
+    {"new title, not the one passed", [](const XMPDSP* d) { d->NewTitle(nullptr, "Something else"); },
+     "Song", "Album (1999)", "play"},
+    {"new title, null", [](const XMPDSP* d) { d->NewTitle(nullptr, nullptr); }, "Song", "Album (1999)",
+     "play"},
+};
+
+TEST_F(InstanceTest, EveryNotificationPublishesAtOnceAndLeavesTheMonitorAlone) {
+    for (const NotificationCase& c : notificationCases) {
+        SCOPED_TRACE(c.name);
+        fake::Reset();
+        dsp = fake::BindPlugin();
+        fake::SetTrack({"Song", "200", "Album", "1999", "MP3", 30.0});
+        fake::SetPlaying(1);
+        StartInstance();
+        publishedState = Paused;
+        observedState = Paused;
+        expectedRemaining = 40;
+        lastProcessCount = 3;
+        processCount = 3;
+
+        c.notify(dsp);
+
+        ASSERT_EQ(1u, fake::PresenceCount());
+        const fake::RecordedPresence& sent = fake::LastPresence();
+        EXPECT_STREQ(c.details, sent.details.text);
+        EXPECT_STREQ(c.state, sent.state.text);
+        EXPECT_STREQ(c.badge, sent.smallImageKey.text);
+        if (std::string(c.badge) == "play") {
+            EXPECT_EQ(fake::DefaultNow + 170, sent.endTimestamp);
+        } else {
+            EXPECT_EQ(0, sent.endTimestamp);
+            EXPECT_EQ(0, sent.startTimestamp);
+        }
+        EXPECT_TRUE(fake::TextsBalanced());
+        EXPECT_EQ(Paused, publishedState);
+        EXPECT_EQ(Paused, observedState);
+        EXPECT_EQ(40, expectedRemaining);
+        EXPECT_EQ(3u, lastProcessCount);
+        EXPECT_EQ(3u, processCount.load());
+    }
+}
+
+TEST_F(InstanceTest, NotificationsOutsideALiveInstanceReachNeitherThePlayerNorTheLibrary) {
+    // Before the first New, and after Free.
+    for (int phase = 0; phase < 2; ++phase) {
+        SCOPED_TRACE(phase == 0 ? "before New" : "after Free");
+        if (phase == 1) {
+            StartInstance();
+            dsp->Free(instance);
+        }
+        fake::ClearCalls();
+        const size_t presencesBefore = fake::PresenceCount();
+        for (const NotificationCase& c : notificationCases) c.notify(dsp);
+        EXPECT_EQ(presencesBefore, fake::PresenceCount());
+        EXPECT_TRUE(fake::CallNames().empty());
+
+        const uint32_t before = processCount.load();
+        EXPECT_EQ(0u, dsp->Process(instance, nullptr, 0));
+        EXPECT_EQ(before + 1u, processCount.load());
+    }
+}
+
+TEST_F(InstanceTest, ProcessCountsEveryBlockAndWraps) {
+    StartInstance();
+    float samples[8] = {0.5f, -0.5f, 0.25f, -0.25f, 0, 0, 1, -1};
+    const float original[8] = {0.5f, -0.5f, 0.25f, -0.25f, 0, 0, 1, -1};
+    processCount = 0xFFFFFFFEu;
+    EXPECT_EQ(0u, dsp->Process(instance, samples, 4));
+    EXPECT_EQ(0xFFFFFFFFu, processCount.load());
+    EXPECT_EQ(0u, dsp->Process(instance, nullptr, 0));
+    EXPECT_EQ(0u, processCount.load());
+    EXPECT_EQ(0, std::memcmp(original, samples, sizeof samples));
+    EXPECT_TRUE(fake::CallNames().empty());
+}
+
+TEST_F(InstanceTest, SetFormatDoesNothing) {
+    StartInstance();
+    dsp->SetFormat(instance, nullptr);
+    EXPECT_TRUE(fake::CallNames().empty());
+}
+
+}  // namespace
