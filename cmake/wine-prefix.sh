@@ -14,5 +14,5 @@ if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
     wineserver -w
     touch "$WINEPREFIX/.nowglow-ready"
 fi
-wineserver -p
+wineserver -p 2>/dev/null || true  # already running: fine
 wine cmd /c exit >/dev/null 2>&1

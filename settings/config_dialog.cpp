@@ -1,0 +1,69 @@
+// The modal settings dialog: shows the three settings when it opens, stores
+// them on OK, and stores nothing on any other way of closing.
+#include <windows.h>
+
+#include "plugin/plugin_state.h"
+#include "plugin/windows_services.h"
+#include "settings/dialog_choices.h"
+#include "settings/resource_ids.h"
+#include "settings/settings_slots.h"
+
+// Answers whether a button of the dialog reports BST_CHECKED.
+static bool IsControlChecked(HostWindow dialog, int32_t control) {
+    return SendDlgItemMessageA(dialog, control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// Puts the stored settings into the controls. The flag words go to their
+// check boxes unchanged; a clock mode outside 0 to 2 leaves every clock
+// button clear.
+static void ShowSettings(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDC_SHOW_ALBUM_DATE, BM_SETCHECK,
+                        static_cast<WPARAM>(settings.showAlbumDate), 0);
+    SendDlgItemMessageA(dialog, IDC_SHOW_VERSION, BM_SETCHECK,
+                        static_cast<WPARAM>(settings.showVersion), 0);
+    const int32_t button = ClockButtonForMode(settings.timeMode);
+    if (button != 0) CheckRadioButton(dialog, IDC_TIME_REMAINING, IDC_TIME_DISABLED, button);
+}
+
+// The dialog procedure. Only the command identifier (the low word) of a
+// WM_COMMAND is looked at; the automatic button styles toggle the controls
+// themselves, so nothing is stored before OK.
+static INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    (void)lParam;
+    switch (message) {
+    case WM_INITDIALOG:
+        // Recorded first, so that Free can end the dialog from now on.
+        configDialog = dialog;
+        ShowSettings(dialog);
+        return TRUE;  // the platform focuses the default control
+    case WM_COMMAND:
+        switch (wParam & 0xFFFFu) {
+        case IDOK:
+            StoreDialogChoices(dialog, IsControlChecked);
+            EndDialog(dialog, 0);
+            return FALSE;
+        case IDCANCEL:
+            EndDialog(dialog, 0);
+            return FALSE;
+        default:
+            return FALSE;
+        }
+    case WM_DESTROY:
+        configDialog = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+// Runs the dialog modally, owned by the player's window; returns when it has
+// ended. If it cannot be created nothing happens.
+void XMP_STDCALL Config(void* inst, HostWindow owner) {
+    (void)inst;
+    DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_CONFIG), owner, ConfigDialogProc, 0);
+}
+
+// Ends the open dialog as Cancel does: nothing is stored.
+void EndConfigDialog(HostWindow dialog) {
+    EndDialog(dialog, 0);
+}
