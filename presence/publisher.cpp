@@ -1,0 +1,109 @@
+// The publisher: owns the presence record, its text buffers and the large
+// image's hover text, and is the one place that hands the record to the
+// library. The record and its buffers are written only under the publication
+// lock, and the player is never called while the lock is held.
+#include "presence/publisher.h"
+
+#include "presence/conversions.h"
+#include "presence/discord_rpc.h"
+#include "presence/publication_lock.h"
+#include "presence/text_buffer.h"
+#include "presence/wall_clock.h"
+
+// The application's art asset behind the large image.
+static const char LargeImageKey[] = "icon";
+
+struct Badge {
+    const char* key;    // the application's art asset behind the small image
+    const char* text;   // its hover text
+};
+
+// Indexed by PlaybackState.
+static const Badge badges[] = {
+    {"play", "Playing"},
+    {"pause", "Paused"},
+    {"stopped", "Stopped"},
+};
+
+struct ClockStamps {
+    int64_t start;
+    int64_t end;
+};
+
+void InitialisePresenceRecord(void) {
+    LockPublication();
+    presence = DiscordRichPresence{};
+    presence.largeImageKey = LargeImageKey;
+    presence.instance = 1;
+    UnlockPublication();
+}
+
+// Formats the hover text into text (TextBufferSize bytes): the player's name
+// and, when showVersion is non-zero, its version word as four bytes from the
+// most significant down.
+static void FormatVersionText(char* text, int32_t showVersion) {
+    TextBuilder builder;
+    StartText(&builder, text, TextBufferSize);
+    AppendText(&builder, "XMPlay");
+    if (showVersion == 0) return;
+    uint32_t version = misc->GetVersion();
+    AppendText(&builder, " v");
+    for (uint32_t shift = 24;; shift -= 8) {
+        AppendDecimal(&builder, (version >> shift) & 0xFFu);
+        if (shift == 0) break;
+        AppendText(&builder, ".");
+    }
+}
+
+void UpdateVersionText(int32_t showVersion) {
+    char text[TextBufferSize];
+    FormatVersionText(text, showVersion);
+    LockPublication();
+    CopyText(versionText, TextBufferSize, text);
+    CopyText(largeImageTextBuffer, TextBufferSize, versionText);
+    presence.largeImageText = largeImageTextBuffer;
+    UnlockPublication();
+}
+
+// The badge for a state; a value outside the three states shows as stopped.
+static const Badge& BadgeFor(PlaybackState state) {
+    if (state == Playing || state == Paused) return badges[state];
+    return badges[Stopped];
+}
+
+// The timestamps of a presence: for Playing with a positive length an end
+// time (Discord counts the remaining time down), else with a known position
+// a start time (it counts the elapsed time up), else none. The difference
+// length - position wraps at 32 bits before it is widened. The wall clock is
+// read at most once.
+static ClockStamps ClockFor(PlaybackState state, int32_t position, int32_t length) {
+    ClockStamps stamps = {0, 0};
+    if (state != Playing) return stamps;
+    if (length > 0) {
+        stamps.end = ReadWallClock() + WrappingSubtract(length, position);
+    } else if (position >= 0) {
+        stamps.start = ReadWallClock() - position;
+    }
+    return stamps;
+}
+
+void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state,
+                     int32_t position, int32_t length) {
+    ClockStamps stamps = ClockFor(state, position, length);
+    const Badge& badge = BadgeFor(state);
+    LockPublication();
+    // Checked under the lock, so nothing reaches the library once the
+    // instance's end has cleared the flag.
+    if (instanceLive.load()) {
+        CopyLine(detailsBuffer, detailsText);
+        CopyLine(stateBuffer, stateText);
+        presence.details = detailsBuffer;
+        presence.state = stateBuffer;
+        presence.startTimestamp = stamps.start;
+        presence.endTimestamp = stamps.end;
+        presence.smallImageKey = badge.key;
+        presence.smallImageText = badge.text;
+        Discord_UpdatePresence(&presence);
+    }
+    UnlockPublication();
+}

@@ -1,0 +1,231 @@
+// The composer: the second line's forms, the clock arguments of each time
+// mode, the exact order of the player calls, and the release of every text
+// the player hands out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fakes.h"
+#include "plugin/plugin_state.h"
+#include "presence/composer.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const int64_t Now = 1700000000;
+
+class Composer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        fake::SetWallClock(Now);
+        dsp = fake::BindPlugin();
+        dsp->New();
+        fake::SetTrack(fullTrack);
+        fake::ClearCalls();
+    }
+
+    void TearDown() override {
+        dsp->Free(nullptr);
+        EXPECT_TRUE(fake::TextsBalanced()) << "every player text is released exactly once";
+    }
+
+    fake::Track fullTrack{"Artist - Title", "200", "Album", "1999", "MP3", 30.4};
+    const XMPDSP* dsp = nullptr;
+};
+
+struct AlbumCase {
+    const char* album;
+    const char* date;
+    const char* fileType;
+    int32_t showAlbumDate;
+    const char* line;
+};
+
+TEST_F(Composer, SecondLineNamesTheAlbumWithItsDateOrTheFileType) {
+    const AlbumCase cases[] = {
+        {"A", "D", "MP3", 1, "A (D)"},
+        {"A", "D", "MP3", 0, "A"},
+        {"A", "D", "MP3", -1, "A (D)"},     // any non-zero flag is on
+        {"A", nullptr, "MP3", 1, "A"},
+        {"A", "", "MP3", 1, "A ()"},        // an empty date is present
+        {"", "D", "MP3", 1, " (D)"},        // an empty album is present
+        {nullptr, "D", "MP3", 1, "MP3 File"},
+        {nullptr, nullptr, "MP3", 0, "MP3 File"},
+        {nullptr, "D", "", 1, " File"},
+        {nullptr, "D", nullptr, 1, ""},     // nothing known about the track
+    };
+    for (const AlbumCase& c : cases) {
+        fake::Track track = fullTrack;
+        track.album = c.album;
+        track.date = c.date;
+        track.fileType = c.fileType;
+        fake::SetTrack(track);
+        settings.showAlbumDate = c.showAlbumDate;
+        char* title = misc->GetTag(TagFormattedTitle);
+        TrackLines lines;
+        ComposeTrackTexts(title, &lines);
+        EXPECT_EQ(lines.detailsText, title);
+        EXPECT_EQ(lines.stateText, lines.albumLine);
+        EXPECT_STREQ(lines.albumLine, c.line);
+        misc->Free(title);
+    }
+}
+
+TEST_F(Composer, ASecondLineTooLongForItsBufferIsSentEmpty) {
+    const std::string album(120, 'a');
+    fake::SetTag(TagAlbum, album.c_str());
+    fake::SetTag(TagDate, "2001");      // 120 + " (2001)" = 127 bytes: fits
+    dsp->Reset(nullptr);
+    EXPECT_EQ(std::string(fake::LastPresence().state.text), album + " (2001)");
+    fake::SetTag(TagDate, "20012");     // 128 bytes: does not
+    dsp->Reset(nullptr);
+    EXPECT_STREQ(fake::LastPresence().state.text, "");
+    EXPECT_STREQ(fake::LastPresence().details.text, "Artist - Title");
+}
+
+struct OrderCase {
+    int32_t timeMode;
+    Names calls;
+    int64_t start;
+    int64_t end;
+};
+
+TEST_F(Composer, PlayingTrackAsksThePlayerInTheOrderOfItsTimeMode) {
+    const Names tags = {"GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)",
+                        "Discord_UpdatePresence", "Free(-1)"};
+    auto with = [&tags](Names head) {
+        head.insert(head.end(), tags.begin(), tags.end());
+        return head;
+    };
+    const OrderCase cases[] = {
+        {TimeRemaining, with({"GetTag(-1)", "GetTime", "GetTag(-4)", "Free(-4)"}), 0, Now + 170},
+        {TimeElapsed, with({"GetTag(-1)", "GetTime"}), Now - 30, 0},
+        {TimeDisabled, with({"GetTag(-1)"}), 0, 0},
+        {3, with({"GetTag(-1)", "GetTime"}), Now - 30, 0},
+        {-1, with({"GetTag(-1)", "GetTime"}), Now - 30, 0},
+    };
+    for (const OrderCase& c : cases) {
+        settings.timeMode = c.timeMode;
+        fake::ClearCalls();
+        PublishCurrentTrack();
+        SCOPED_TRACE(testing::Message() << "timeMode " << c.timeMode);
+        EXPECT_EQ(fake::CallNames(), c.calls);
+        const fake::RecordedPresence& sent = fake::LastPresence();
+        EXPECT_STREQ(sent.details.text, "Artist - Title");
+        EXPECT_STREQ(sent.state.text, "Album (1999)");
+        EXPECT_STREQ(sent.smallImageKey.text, "play");
+        EXPECT_EQ(sent.startTimestamp, c.start);
+        EXPECT_EQ(sent.endTimestamp, c.end);
+    }
+}
+
+TEST_F(Composer, MissingTagsAreReleasedAsNullsInTheirPlace) {
+    fake::SetTrack(fake::Track{});
+    fake::ClearCalls();
+    PublishCurrentTrack();
+    EXPECT_EQ(fake::CallNames(),
+              (Names{"GetTag(-1)", "GetTime", "GetTag(-4)", "Free(null)", "GetTag(2)", "GetTag(3)", "GetTag(7)",
+                     "Free(null)", "Free(null)", "Free(null)", "Discord_UpdatePresence", "Free(null)"}));
+    const fake::RecordedPresence& sent = fake::LastPresence();
+    EXPECT_STREQ(sent.details.text, "");
+    EXPECT_STREQ(sent.state.text, "");
+    EXPECT_EQ(sent.startTimestamp, Now) << "no length: the clock counts up from position 0";
+}
+
+struct TimeCase {
+    const char* length;
+    double position;
+    int32_t timeMode;
+    int32_t expectedPosition;
+    int32_t expectedLength;
+};
+
+TEST_F(Composer, TimeArgumentsConvertThePlayersAnswers) {
+    const TimeCase cases[] = {
+        {"215.7", 12.99, TimeRemaining, 12, 215},
+        {"0", 12.0, TimeRemaining, 12, 0},
+        {nullptr, 12.0, TimeRemaining, 12, 0},
+        {"  -12x", 1.0, TimeRemaining, 1, -12},
+        {"99999999999", 1e12, TimeRemaining, INT32_MIN, INT32_MAX},
+        {"200", -0.9, TimeElapsed, 0, 0},
+        {"200", 59.9, TimeElapsed, 59, 0},
+        {"200", 59.9, TimeDisabled, -1, 0},
+    };
+    for (const TimeCase& c : cases) {
+        fake::SetTag(TagLengthSeconds, c.length);
+        fake::SetPosition(c.position);
+        settings.timeMode = c.timeMode;
+        const TimeArguments time = ReadTimeArguments();
+        EXPECT_EQ(time.position, c.expectedPosition) << c.position;
+        EXPECT_EQ(time.length, c.expectedLength) << (c.length ? c.length : "null");
+    }
+}
+
+TEST_F(Composer, PausedSendsTheSameLinesWithoutAskingForTheTime) {
+    PublishCurrentTrack();
+    const fake::RecordedPresence playing = fake::LastPresence();
+    fake::ClearCalls();
+    PublishPlaybackState(Paused);
+    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)",
+                                        "Free(7)", "Discord_UpdatePresence", "Free(-1)"}));
+    const fake::RecordedPresence& sent = fake::LastPresence();
+    EXPECT_STREQ(sent.details.text, playing.details.text);
+    EXPECT_STREQ(sent.state.text, playing.state.text);
+    EXPECT_STREQ(sent.smallImageKey.text, "pause");
+    EXPECT_STREQ(sent.smallImageText.text, "Paused");
+    EXPECT_EQ(sent.startTimestamp, 0);
+    EXPECT_EQ(sent.endTimestamp, 0);
+}
+
+TEST_F(Composer, StoppedAsksThePlayerNothing) {
+    for (int32_t mode : {TimeRemaining, TimeElapsed, TimeDisabled}) {
+        settings.timeMode = mode;
+        fake::ClearCalls();
+        PublishPlaybackState(Stopped);
+        EXPECT_EQ(fake::CallNames(), (Names{"Discord_UpdatePresence"}));
+        const fake::RecordedPresence& sent = fake::LastPresence();
+        EXPECT_STREQ(sent.details.text, "No tracks playing.");
+        EXPECT_STREQ(sent.state.text, "");
+        EXPECT_STREQ(sent.smallImageKey.text, "stopped");
+        EXPECT_STREQ(sent.smallImageText.text, "Stopped");
+        EXPECT_EQ(sent.startTimestamp, 0);
+        EXPECT_EQ(sent.endTimestamp, 0);
+    }
+}
+
+TEST_F(Composer, PlayingStateIsTheCurrentTrack) {
+    PublishCurrentTrack();
+    const Names direct = fake::CallNames();
+    fake::ClearCalls();
+    PublishPlaybackState(Playing);
+    EXPECT_EQ(fake::CallNames(), direct);
+    EXPECT_STREQ(fake::LastPresence().smallImageKey.text, "play");
+}
+
+TEST_F(Composer, OneCharacterTitleIsPaddedAndEmptyLinesStayEmpty) {
+    fake::SetTag(TagFormattedTitle, "\xE2\x82\xAC");
+    fake::SetTag(TagAlbum, "");
+    fake::SetTag(TagDate, nullptr);
+    PublishCurrentTrack();
+    EXPECT_STREQ(fake::LastPresence().details.text, "\xE2\x82\xAC\xE2\x80\x8B");
+    EXPECT_STREQ(fake::LastPresence().state.text, "");
+    fake::SetTag(TagAlbum, "7");
+    PublishCurrentTrack();
+    EXPECT_STREQ(fake::LastPresence().state.text, "7\xE2\x80\x8B");
+}
+
+TEST_F(Composer, NothingIsAskedOutsideALiveInstance) {
+    dsp->Free(nullptr);
+    fake::ClearCalls();
+    PublishCurrentTrack();
+    PublishPlaybackState(Playing);
+    PublishPlaybackState(Paused);
+    PublishPlaybackState(Stopped);
+    EXPECT_EQ(fake::CallCount(), 0u);
+    dsp->New();
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+// The fake presence library: the four Discord_* functions, each recorded,
+// every presence record deep-copied as it arrives.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fakes/fakes_internal.h"
+
+namespace fake {
+
+static RecordedPresence presences[PresenceCapacity];
+static size_t presenceCount;
+static RecordedInitialize lastInitialize;
+static size_t initializeCount;
+static size_t clearCount;
+static size_t shutdownCount;
+static PresenceObserver observer;
+static void* observerContext;
+
+static void CopyText(RecordedText& into, const char* text) {
+    into.pointer = text;
+    into.isNull = text == nullptr;
+    into.overlong = false;
+    into.text[0] = '\0';
+    if (!text) return;
+    size_t length = strnlen(text, RecordedTextCapacity + 1);
+    into.overlong = length > RecordedTextCapacity;
+    if (into.overlong) length = RecordedTextCapacity;
+    std::memcpy(into.text, text, length);
+    into.text[length] = '\0';
+}
+
+static void CopySmallText(char* into, size_t capacity, bool& isNull, const char* text) {
+    isNull = text == nullptr;
+    into[0] = '\0';
+    if (text) std::snprintf(into, capacity, "%s", text);
+}
+
+size_t PresenceCount(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    return presenceCount;
+}
+
+const RecordedPresence& PresenceAt(size_t index) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    size_t kept = presenceCount < PresenceCapacity ? presenceCount : PresenceCapacity;
+    if (index >= presenceCount || index < presenceCount - kept) {
+        std::fprintf(stderr, "fake::PresenceAt(%zu): not among the records kept\n", index);
+        std::abort();
+    }
+    return presences[index % PresenceCapacity];
+}
+
+const RecordedPresence& LastPresence(void) {
+    size_t count = PresenceCount();
+    if (count == 0) {
+        std::fprintf(stderr, "fake::LastPresence: no presence was sent\n");
+        std::abort();
+    }
+    return PresenceAt(count - 1);
+}
+
+void SetPresenceObserver(PresenceObserver newObserver, void* context) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    observer = newObserver;
+    observerContext = context;
+}
+
+size_t InitializeCount(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    return initializeCount;
+}
+
+const RecordedInitialize& LastInitialize(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    if (initializeCount == 0) {
+        std::fprintf(stderr, "fake::LastInitialize: Discord_Initialize was never called\n");
+        std::abort();
+    }
+    return lastInitialize;
+}
+
+size_t ClearCount(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    return clearCount;
+}
+
+size_t ShutdownCount(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    return shutdownCount;
+}
+
+void ResetLibrary(void) {
+    presenceCount = 0;
+    lastInitialize = RecordedInitialize{};
+    initializeCount = 0;
+    clearCount = 0;
+    shutdownCount = 0;
+    observer = nullptr;
+    observerContext = nullptr;
+}
+
+}  // namespace fake
+
+using namespace fake;
+
+extern "C" void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHandlers* handlers,
+                                                 int autoRegister, const char* optionalSteamId) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    RecordedInitialize& record = lastInitialize;
+    record = RecordedInitialize{};
+    record.sequence = AppendCall(Call::DiscordInitialize, static_cast<int64_t>(initializeCount), nullptr);
+    CopySmallText(record.applicationId, sizeof record.applicationId, record.applicationIdNull, applicationId);
+    record.handlersNull = handlers == nullptr;
+    if (handlers) record.handlers = *handlers;
+    record.autoRegister = autoRegister;
+    CopySmallText(record.steamId, sizeof record.steamId, record.steamIdNull, optionalSteamId);
+    initializeCount++;
+}
+
+extern "C" void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    RecordedPresence& record = presences[presenceCount % PresenceCapacity];
+    record.sequence = AppendCall(Call::DiscordUpdatePresence, static_cast<int64_t>(presenceCount), presence);
+    record.address = presence;
+    CopyText(record.state, presence->state);
+    CopyText(record.details, presence->details);
+    record.startTimestamp = presence->startTimestamp;
+    record.endTimestamp = presence->endTimestamp;
+    CopyText(record.largeImageKey, presence->largeImageKey);
+    CopyText(record.largeImageText, presence->largeImageText);
+    CopyText(record.smallImageKey, presence->smallImageKey);
+    CopyText(record.smallImageText, presence->smallImageText);
+    CopyText(record.partyId, presence->partyId);
+    record.partySize = presence->partySize;
+    record.partyMax = presence->partyMax;
+    CopyText(record.matchSecret, presence->matchSecret);
+    CopyText(record.joinSecret, presence->joinSecret);
+    CopyText(record.spectateSecret, presence->spectateSecret);
+    record.instance = presence->instance;
+    presenceCount++;
+    if (observer) observer(record, observerContext);
+}
+
+extern "C" void DISCORD_CDECL Discord_ClearPresence(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    AppendCall(Call::DiscordClearPresence, 0, nullptr);
+    clearCount++;
+}
+
+extern "C" void DISCORD_CDECL Discord_Shutdown(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    AppendCall(Call::DiscordShutdown, 0, nullptr);
+    shutdownCount++;
+}

@@ -1,0 +1,40 @@
+// Puts the plug-in's module-wide state and every fake back to zero, so that
+// each test starts as if the module had just been loaded.
+#include <cstring>
+
+#include "fakes/fakes_internal.h"
+#include "plugin/plugin_state.h"
+
+namespace fake {
+
+static void ResetPluginState(void) {
+    configDialog = nullptr;
+    processCount.store(0);
+    presence = DiscordRichPresence{};
+    expectedRemaining = 0;
+    hostWindow = nullptr;
+    misc = nullptr;
+    status = nullptr;
+    settings = PresenceSettings{};
+    module = nullptr;
+    publishedState = Playing;
+    observedState = Playing;
+    lastProcessCount = 0;
+    instanceLive.store(false);
+    std::memset(versionText, 0, sizeof versionText);
+    std::memset(detailsBuffer, 0, sizeof detailsBuffer);
+    std::memset(largeImageTextBuffer, 0, sizeof largeImageTextBuffer);
+    std::memset(stateBuffer, 0, sizeof stateBuffer);
+}
+
+void Reset(void) {
+    std::lock_guard<std::mutex> hold(FakeMutex());
+    ResetPluginState();
+    ResetLog();
+    ResetPlayer();
+    ResetLibrary();
+    ResetWindows();
+    ResetClock();
+}
+
+}  // namespace fake

@@ -1,0 +1,293 @@
+// The playback monitor: its state table, the seek guard's threshold, pause
+// and resume, and the wrap-around of the block counter and the guard's
+// arithmetic (run under UBSan with the extreme values).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "fakes/fakes.h"
+#include "monitor/playback_monitor.h"
+#include "plugin/plugin_state.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const int64_t Now = 1700000000;
+const int32_t Remaining = 170;   // length 200, position 30.4
+
+enum class Observation { PlayingJump, PlayingQuiet, Paused, Stopped };
+enum class Outcome { Nothing, Republish, PublishPlaying, PublishPaused, PublishStopped };
+
+class Monitor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::Reset();
+        fake::SetWallClock(Now);
+        dsp = fake::BindPlugin();
+        dsp->New();
+        fake::SetTrack(fake::Track{"Title", "200", "Album", "1999", "MP3", 30.4});
+        fake::SetPlaying(1);
+        fake::ClearCalls();
+    }
+
+    void TearDown() override {
+        dsp->Free(nullptr);
+        EXPECT_TRUE(fake::TextsBalanced()) << "every player text is released exactly once";
+    }
+
+    // Audio flowed since the previous tick.
+    void Blocks(int count = 1) {
+        for (int i = 0; i < count; i++) dsp->Process(nullptr, nullptr, 0);
+    }
+
+    // Sets the guard so that this tick's comparison differs by difference seconds.
+    void ExpectDifference(int32_t remaining, int32_t difference) {
+        expectedRemaining = remaining - difference + 2;
+    }
+
+    void Observe(Observation observation) {
+        fake::SetPlaying(observation == Observation::Stopped ? 0 : 1);
+        if (observation == Observation::PlayingJump || observation == Observation::PlayingQuiet) Blocks();
+        if (observation == Observation::PlayingJump) ExpectDifference(Remaining, 100);
+        if (observation == Observation::PlayingQuiet) ExpectDifference(Remaining, 0);
+    }
+
+    // Runs one tick and tells what it sent.
+    Outcome Tick() {
+        const size_t before = fake::PresenceCount();
+        const PlaybackState publishedBefore = publishedState;
+        RunMonitorTick();
+        const size_t sent = fake::PresenceCount() - before;
+        if (sent == 0) return Outcome::Nothing;
+        EXPECT_EQ(sent, 1u);
+        const std::string badge = fake::LastPresence().smallImageKey.text;
+        if (badge == "pause") return Outcome::PublishPaused;
+        if (badge == "stopped") return Outcome::PublishStopped;
+        // A playing presence that records no state is a jump's republication.
+        return publishedState != publishedBefore ? Outcome::PublishPlaying : Outcome::Republish;
+    }
+
+    const XMPDSP* dsp = nullptr;
+};
+
+struct TableCase {
+    PlaybackState published;
+    Observation observation;
+    Outcome outcome;
+    PlaybackState publishedAfter;
+};
+
+TEST_F(Monitor, PublishedStateMovesAsTheStateTableSays) {
+    const TableCase cases[] = {
+        {Playing, Observation::PlayingJump, Outcome::Republish, Playing},
+        {Playing, Observation::PlayingQuiet, Outcome::Nothing, Playing},
+        {Playing, Observation::Paused, Outcome::PublishPaused, Paused},
+        {Playing, Observation::Stopped, Outcome::PublishStopped, Stopped},
+        {Paused, Observation::PlayingJump, Outcome::Republish, Paused},
+        {Paused, Observation::PlayingQuiet, Outcome::PublishPlaying, Playing},
+        {Paused, Observation::Paused, Outcome::Nothing, Paused},
+        {Paused, Observation::Stopped, Outcome::PublishStopped, Stopped},
+        {Stopped, Observation::PlayingJump, Outcome::Republish, Stopped},
+        {Stopped, Observation::PlayingQuiet, Outcome::PublishPlaying, Playing},
+        {Stopped, Observation::Paused, Outcome::PublishPaused, Paused},
+        {Stopped, Observation::Stopped, Outcome::Nothing, Stopped},
+    };
+    for (const TableCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "published " << c.published << ", observation "
+                                        << static_cast<int>(c.observation));
+        publishedState = c.published;
+        lastProcessCount = processCount.load();
+        Observe(c.observation);
+        const uint32_t countBefore = lastProcessCount;
+        EXPECT_EQ(Tick(), c.outcome);
+        EXPECT_EQ(publishedState, c.publishedAfter);
+        if (c.observation == Observation::PlayingJump) {
+            EXPECT_EQ(observedState, Playing);
+            EXPECT_EQ(expectedRemaining, Remaining) << "a jump adopts the real remaining time";
+            EXPECT_EQ(lastProcessCount, countBefore) << "a jump ends the tick before the count is kept";
+        } else {
+            EXPECT_EQ(lastProcessCount, processCount.load());
+        }
+    }
+}
+
+TEST_F(Monitor, AJumpFromPausedOrStoppedIsFollowedByPlaying) {
+    for (PlaybackState from : {Paused, Stopped}) {
+        publishedState = from;
+        Observe(Observation::PlayingJump);
+        EXPECT_EQ(Tick(), Outcome::Republish);
+        EXPECT_EQ(publishedState, from);
+        Blocks();   // the guard is in step now: one tick later, 2 seconds on
+        fake::SetPosition(32.4);
+        EXPECT_EQ(Tick(), Outcome::PublishPlaying);
+        EXPECT_EQ(publishedState, Playing);
+        fake::SetPosition(30.4);
+    }
+}
+
+TEST_F(Monitor, AJumpIsADifferenceOfMoreThanFiveSecondsEitherWay) {
+    const struct {
+        int32_t difference;
+        bool jump;
+    } cases[] = {{5, false}, {-5, false}, {6, true}, {-6, true}, {0, false}};
+    for (const auto& c : cases) {
+        publishedState = Playing;
+        Blocks();
+        ExpectDifference(Remaining, c.difference);
+        const int32_t guard = expectedRemaining - 2;
+        EXPECT_EQ(Tick(), c.jump ? Outcome::Republish : Outcome::Nothing) << c.difference;
+        EXPECT_EQ(expectedRemaining, c.jump ? Remaining : guard) << c.difference;
+    }
+}
+
+TEST_F(Monitor, QuietTicksAskOnlyWhatTheyNeed) {
+    settings.timeMode = TimeDisabled;   // the guard reads length and position whatever the mode
+    Observe(Observation::PlayingQuiet);
+    RunMonitorTick();
+    EXPECT_EQ(fake::CallNames(), (Names{"IsPlaying", "GetTag(-4)", "Free(-4)", "GetTime"}));
+
+    publishedState = Paused;
+    fake::ClearCalls();
+    RunMonitorTick();   // no block since: paused, as already published
+    EXPECT_EQ(fake::CallNames(), (Names{"IsPlaying"}));
+
+    publishedState = Stopped;
+    fake::SetPlaying(0);
+    fake::ClearCalls();
+    RunMonitorTick();
+    EXPECT_EQ(fake::CallNames(), (Names{"IsPlaying"}));
+}
+
+TEST_F(Monitor, JumpRepublishesTheTrackInTheComposersOrder) {
+    Observe(Observation::PlayingJump);
+    RunMonitorTick();
+    EXPECT_EQ(fake::CallNames(),
+              (Names{"IsPlaying", "GetTag(-4)", "Free(-4)", "GetTime", "GetTag(-1)", "GetTime", "GetTag(-4)",
+                     "Free(-4)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)",
+                     "Discord_UpdatePresence", "Free(-1)"}));
+    EXPECT_EQ(fake::LastPresence().endTimestamp, Now + Remaining);
+}
+
+TEST_F(Monitor, PauseAndResumeShowWithoutAJump) {
+    // Playing, guard in step.
+    Observe(Observation::PlayingQuiet);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+    const int32_t guard = expectedRemaining;
+
+    // No block for a whole tick: paused, and the guard stands still.
+    EXPECT_EQ(Tick(), Outcome::PublishPaused);
+    EXPECT_EQ(expectedRemaining, guard);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+    EXPECT_EQ(expectedRemaining, guard);
+
+    // Resumed a moment before the tick: the track advanced by less than 2 seconds.
+    Blocks(3);
+    fake::SetPosition(31.0);
+    EXPECT_EQ(Tick(), Outcome::PublishPlaying);
+    EXPECT_EQ(expectedRemaining, guard - 2);
+    const fake::RecordedPresence& sent = fake::LastPresence();
+    EXPECT_EQ(sent.endTimestamp, Now + 169) << "the playing presence carries a fresh clock";
+}
+
+TEST_F(Monitor, JustLoadedAndNothingPlayingPublishesStoppedOnce) {
+    fake::SetPlaying(0);
+    EXPECT_EQ(Tick(), Outcome::PublishStopped);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+}
+
+TEST_F(Monitor, JustLoadedWhilePlayingRepublishesOnceThenStaysQuiet) {
+    Blocks();
+    EXPECT_EQ(Tick(), Outcome::Republish);   // expected -2, remaining 170
+    EXPECT_EQ(publishedState, Playing);
+    Blocks();
+    fake::SetPosition(32.4);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+}
+
+TEST_F(Monitor, TrackWithoutLengthUsesMinusThePositionAsItsRemainingTime) {
+    fake::SetTag(TagLengthSeconds, "0");
+    Blocks();
+    expectedRemaining = 0;
+    EXPECT_EQ(Tick(), Outcome::Republish);
+    EXPECT_EQ(expectedRemaining, -30);
+    Blocks();
+    fake::SetPosition(32.4);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+    EXPECT_EQ(expectedRemaining, -32);
+    EXPECT_EQ(fake::LastPresence().startTimestamp, Now - 30) << "no length: the clock counts up";
+
+    fake::SetTag(TagLengthSeconds, nullptr);   // a missing length counts as 0
+    Blocks();
+    fake::SetPosition(34.4);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+}
+
+TEST_F(Monitor, BlockCounterWrapsFromItsLargestValueToZero) {
+    processCount.store(0xFFFFFFFFu);
+    lastProcessCount = 0xFFFFFFFFu;
+    publishedState = Paused;
+    EXPECT_EQ(Tick(), Outcome::Nothing) << "an unchanged count is a pause";
+    Blocks();
+    EXPECT_EQ(processCount.load(), 0u);
+    ExpectDifference(Remaining, 0);
+    EXPECT_EQ(Tick(), Outcome::PublishPlaying);
+    EXPECT_EQ(lastProcessCount, 0u);
+}
+
+TEST_F(Monitor, ExtremeLengthsAndPositionsWrapWithoutUndefinedBehaviour) {
+    const struct {
+        const char* length;
+        double position;
+        int32_t guard;
+    } cases[] = {
+        {"2147483647", -2147483648.0, INT32_MIN},
+        {"2147483647", -2147483648.0, INT32_MAX},
+        {"-2147483648", 2147483647.0, INT32_MIN + 1},
+        {"2147483647", std::nan(""), 0},
+        {"-99999999999", 1e300, -1},
+    };
+    for (const auto& c : cases) {
+        fake::SetTag(TagLengthSeconds, c.length);
+        fake::SetPosition(c.position);
+        publishedState = Playing;
+        expectedRemaining = c.guard;
+        Blocks();
+        RunMonitorTick();
+        Blocks();
+        RunMonitorTick();
+    }
+    SUCCEED() << "UBSan aborts the test on any overflow";
+}
+
+TEST_F(Monitor, SmallestRemainingDifferenceIsAJump) {
+    // remaining 2147483647 - (-1) wraps to INT32_MIN; the guard expects 0.
+    fake::SetTag(TagLengthSeconds, "2147483647");
+    fake::SetPosition(-1.0);
+    expectedRemaining = 2;
+    Blocks();
+    EXPECT_EQ(Tick(), Outcome::Republish);
+    EXPECT_EQ(expectedRemaining, INT32_MIN);
+}
+
+TEST_F(Monitor, DialogOkRepublishesAtTheNextPlayingTick) {
+    Observe(Observation::PlayingQuiet);
+    EXPECT_EQ(Tick(), Outcome::Nothing);
+    expectedRemaining = -1;     // what the dialog's OK sets
+    processCount.store(0);
+    EXPECT_EQ(Tick(), Outcome::Republish);
+}
+
+TEST_F(Monitor, NothingIsAskedOutsideALiveInstance) {
+    dsp->Free(nullptr);
+    fake::ClearCalls();
+    Blocks();
+    RunMonitorTick();
+    EXPECT_EQ(fake::CallCount(), 0u);
+    dsp->New();
+}
+
+}  // namespace
