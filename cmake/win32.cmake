@@ -41,4 +41,5 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 set(NOWGLOW_WIN32_TEST_LINK -static -static-libgcc -static-libstdc++)
 
 include(${CMAKE_SOURCE_DIR}/tools/tools.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/release.cmake)
 include(${CMAKE_SOURCE_DIR}/tests/win32/tests.cmake)

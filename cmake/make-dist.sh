@@ -1,0 +1,74 @@
+#!/bin/sh
+# Packs the release: <output>/XMP-Nowglow-<version>.zip with the release
+# build's stripped DLL, README.txt (CR LF line ends, for Notepad), LICENSE,
+# the four Discord art assets and SHA256SUMS. The version comes from the
+# file VERSION, the application ID from the build's cache.
+#
+# The zip is reproducible: the same tree and build give the same bytes. Every
+# file gets the time of the last commit (or SOURCE_DATE_EPOCH when set), the
+# same permissions and no extra attributes, and the files go in in sorted
+# order.
+# Usage: make-dist.sh [build directory] [output directory]
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build/win32}
+output=${2:-$here/dist}
+mkdir -p "$output"
+output=$(cd "$output" && pwd)
+
+fail() {
+    echo "make-dist: $*" >&2
+    exit 1
+}
+
+version=$(head -n 1 "$here/VERSION" | tr -d '[:space:]')
+[ -n "$version" ] || fail "VERSION is empty"
+dll="$build/XMP-Nowglow.dll"
+[ -f "$dll" ] || fail "$dll is missing; run make build first"
+app_id=$(sed -n 's/^NOWGLOW_DISCORD_APP_ID:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+[ -n "$app_id" ] || fail "no Discord application ID in $build/CMakeCache.txt"
+# The DLL must be the one built with that ID, not a leftover of another.
+grep -q -a "$app_id" "$dll" || fail "$dll was not built with the application ID $app_id; run make build"
+# The release build is linked with -s: no symbol table may remain.
+if i686-w64-mingw32-nm "$dll" 2>&1 | grep -q -v "no symbols"; then
+    fail "$dll is not stripped"
+fi
+
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null || true)}
+# Without a commit: 2000-01-01 00:00:00 UTC, any fixed time after 1980 will do.
+epoch=${epoch:-946684800}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/nowglow-dist.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+stage="$work/stage"
+mkdir -p "$stage/discord-assets"
+
+cp "$dll" "$stage/XMP-Nowglow.dll"
+cp "$here/LICENSE" "$stage/LICENSE"
+for key in icon play pause stopped; do
+    cp "$here/assets/$key.png" "$stage/discord-assets/$key.png"
+done
+sed -e "s/@VERSION@/$version/g" -e "s/@DISCORD_APP_ID@/$app_id/g" "$here/docs/README.txt.in" |
+    sed 's/$/\r/' >"$stage/README.txt"
+if grep -q "@[A-Z_]*@" "$stage/README.txt"; then
+    fail "README.txt has a placeholder left: $(grep -o "@[A-Z_]*@" "$stage/README.txt" | head -n 1)"
+fi
+
+cd "$stage"
+find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort >"$work/files"
+# shellcheck disable=SC2046
+sha256sum $(cat "$work/files") >SHA256SUMS
+echo SHA256SUMS >>"$work/files"
+LC_ALL=C sort -o "$work/files" "$work/files"
+
+find . -type d -exec chmod 755 {} +
+find . -type f -exec chmod 644 {} +
+find . -exec touch -h -d "@$epoch" {} +
+
+zipfile="$output/XMP-Nowglow-$version.zip"
+rm -f "$work/package.zip"
+# -X: no extra attributes (owner, extended times); -D: no folder entries.
+# zip stores local times: in UTC they are the same on every machine.
+TZ=UTC zip -X -D -9 -q "$work/package.zip" -@ <"$work/files"
+mv "$work/package.zip" "$zipfile"
+echo "make-dist: $zipfile: $(wc -c <"$zipfile") bytes, sha256 $(sha256sum "$zipfile" | cut -d ' ' -f 1)"

@@ -1,0 +1,16 @@
+# The release package and the documentation's pictures: the program that
+# holds the settings dialog open for its screenshot, and the checks that the
+# package is reproducible and the committed pictures are what their sources
+# make. The checks run with the Wine-run tests of this build.
+add_executable(nowglow-dialog-shot ${CMAKE_SOURCE_DIR}/tools/screenshot/dialog_screenshot.cpp)
+target_link_libraries(nowglow-dialog-shot PRIVATE standin_player)
+target_compile_options(nowglow-dialog-shot PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+target_link_options(nowglow-dialog-shot PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
+set_target_properties(nowglow-dialog-shot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_dependencies(nowglow-dialog-shot nowglow discord_standin)
+
+add_test(NAME release_package
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/package_test.sh ${CMAKE_BINARY_DIR})
+add_test(NAME documentation_pictures
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/pictures_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(release_package documentation_pictures PROPERTIES TIMEOUT 300)
