@@ -1,0 +1,76 @@
+// The fixture every Wine-run test starts from: a fresh stand-in player with
+// the real plug-in loaded, and at the end of the test the checks that hold
+// for every test (no error seen by the player, no text kept by the plug-in).
+#include <cstdio>
+
+#include "harness/harness.h"
+
+// A crash on any thread ends the program at once with a line saying where,
+// rather than leaving Wine's debugger waiting.
+static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
+    uintptr_t address = reinterpret_cast<uintptr_t>(exception->ExceptionRecord->ExceptionAddress);
+    uintptr_t base = reinterpret_cast<uintptr_t>(PluginModule());
+    fprintf(stderr, "crash: exception %#lx at %#lx%s (plug-in offset %#lx) on thread %lu\n",
+            static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
+            static_cast<unsigned long>(address), PluginImageContains(address) ? " inside the plug-in" : "",
+            static_cast<unsigned long>(address - base), static_cast<unsigned long>(GetCurrentThreadId()));
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+std::string PluginPath(void) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    size_t slash = directory.find_last_of("\\/");
+    directory = slash == std::string::npos ? std::string(".") : directory.substr(0, slash);
+    return directory + "\\XMP-Nowglow.dll";
+}
+
+StandinTrack FullTrack(const char* title, const char* album, const char* date) {
+    StandinTrack track;
+    track.title = title;
+    track.length = "200";
+    track.album = album;
+    track.date = date;
+    track.fileType = "MP3";
+    return track;
+}
+
+void PluginTest::SetUp() {
+    SetUnhandledExceptionFilter(ReportCrash);
+    Recorder_SetHook(nullptr, nullptr);
+    Recorder_SetPrintMode(0);
+    Recorder_Clear();
+    SetNotifyThread(NotifyThread::Window);
+    ASSERT_TRUE(StartPlayer()) << "the stand-in player did not start";
+    pluginLoaded = LoadPlugin(PluginPath().c_str());
+    ASSERT_TRUE(pluginLoaded) << "the plug-in did not load from " << PluginPath();
+}
+
+void PluginTest::TearDown() {
+    if (instanceLive) EndInstance();
+    if (pluginLoaded) Unload();
+    Recorder_SetHook(nullptr, nullptr);
+    for (const std::string& error : PlayerErrors()) ADD_FAILURE() << "stand-in player: " << error;
+    EXPECT_EQ(OutstandingTexts(), 0u) << "texts handed out by GetTag and never released";
+    if (HasFailure()) printf("The call sequence of this test:\n%s", Transcript().c_str());
+    StopPlayer();
+}
+
+void PluginTest::StartInstance(void) {
+    void* instance = PluginNew();
+    instanceLive = true;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(instance), 1u) << "New returns the instance handle 1";
+}
+
+void PluginTest::EndInstance(void) {
+    PluginFree();
+    instanceLive = false;
+}
+
+void PluginTest::Unload(void) {
+    EXPECT_TRUE(UnloadPlugin());
+    pluginLoaded = false;
+}

@@ -1,0 +1,46 @@
+// Finding and working the plug-in's dialogs from the test thread while they
+// run their modal loops on the player's window thread.
+#include "harness/harness.h"
+
+struct WindowSearch {
+    const char* caption;
+    const char* windowClass;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    char className[64];
+    GetClassNameA(window, className, sizeof className);
+    if (lstrcmpiA(className, search->windowClass) != 0) return TRUE;
+    if (WindowText(window) != search->caption) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND WaitForThreadWindow(DWORD threadId, const char* caption, const char* windowClass, int timeoutMs) {
+    WindowSearch search = {caption, windowClass, nullptr};
+    WaitUntil(
+        [&] {
+            EnumThreadWindows(threadId, MatchWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr && IsWindowVisible(search.found) != FALSE;
+        },
+        timeoutMs);
+    return search.found;
+}
+
+bool WaitForWindowGone(HWND window, int timeoutMs) {
+    return WaitUntil([&] { return IsWindow(window) == FALSE; }, timeoutMs);
+}
+
+std::string WindowText(HWND window) {
+    char text[1024];
+    int length = GetWindowTextA(window, text, sizeof text);
+    return std::string(text, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+LRESULT CheckState(HWND dialog, int control) {
+    return SendDlgItemMessageA(dialog, control, BM_GETCHECK, 0, 0);
+}
+
+void Click(HWND dialog, int control) { SendDlgItemMessageA(dialog, control, BM_CLICK, 0, 0); }

@@ -1,0 +1,119 @@
+// The instance's end and a new start: Free stops everything in order and
+// nothing reaches the player or the library afterwards, not even once the
+// plug-in is unloaded while the player's message loop runs on; a new New
+// restores the default settings while the playback monitor carries on from
+// where the previous instance left it.
+#include <cstring>
+
+#include "harness/harness.h"
+
+static const uint8_t DefaultBlock[12] = {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+
+// Nothing of the plug-in ran between the two marks: no tick, no call to the
+// player, no call to the library, no error seen by the player.
+static void ExpectSilence(uint32_t after, uint32_t before) {
+    EXPECT_TRUE(PlayerCallsBetween(after, before, PlayerCallKind::TickStart).empty()) << "a tick arrived";
+    EXPECT_TRUE(PluginToPlayerCallsBetween(after, before).empty()) << "the plug-in called the player";
+    EXPECT_TRUE(DiscordCallsBetween(after, before).empty()) << "the plug-in called the library";
+    EXPECT_TRUE(PlayerErrors().empty());
+}
+
+TEST_F(PluginTest, FreeEndsEverythingAndNothingArrivesAfterwardsEvenUnloaded) {
+    StartInstance();
+    OpenTrack(FullTrack(), "C:\\Music\\strobe.mp3");
+    std::optional<Tick> running = WaitForTick(Mark(), TickMs + SlackMs);
+    ASSERT_TRUE(running) << "the timer never ticked";
+
+    uint32_t freeing = Mark();
+    EndInstance();
+    uint32_t freed = Mark();
+    EXPECT_EQ(CallOrder(freeing, freed), "KillTimer Clear Shutdown");
+    std::vector<PlayerCall> kills = PlayerCallsBetween(freeing, freed, PlayerCallKind::KillTimer);
+    ASSERT_EQ(kills.size(), 1u);
+    EXPECT_EQ(kills[0].handle, reinterpret_cast<uintptr_t>(PlayerWindow()));
+    EXPECT_EQ(kills[0].number, 0);
+    EXPECT_EQ(kills[0].threadId, PlayerWindowThreadId());
+
+    // The track plays on: blocks still reach Process, but no tick comes.
+    uint32_t blocksAtFree = ProcessCallCount();
+    Sleep(TickMs + TickMs / 4);
+    EXPECT_GT(ProcessCallCount(), blocksAtFree) << "the player stopped feeding blocks";
+    uint32_t beforeUnload = Mark();
+    ExpectSilence(freed, beforeUnload);
+
+    // Unloaded, the plug-in is gone from the process; the player's window
+    // thread keeps dispatching messages, and no tick of a forgotten timer
+    // arrives (the player would report one).
+    Unload();
+    EXPECT_EQ(GetModuleHandleA("XMP-Nowglow.dll"), nullptr) << "FreeLibrary left the plug-in mapped";
+    Sleep(TickMs + TickMs / 4);
+    bool loopRuns = false;
+    std::shared_future<void> posted = PostToWindowThread([&] { loopRuns = true; });
+    EXPECT_EQ(posted.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_TRUE(loopRuns);
+    ExpectSilence(beforeUnload, Mark());
+}
+
+TEST_F(PluginTest, NewAfterFreeRestoresDefaultsAndKeepsTheMonitorsExpectation) {
+    StartInstance();
+    const uint8_t restored[12] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0};
+    EXPECT_EQ(PluginSetConfig(restored, sizeof restored), 1);
+    OpenTrack(FullTrack(), "C:\\Music\\strobe.mp3");
+    // The first tick adopts the track's remaining time; the second is quiet.
+    std::optional<Tick> adopted = WaitForTick(Mark(), TickMs + SlackMs);
+    ASSERT_TRUE(adopted);
+    ASSERT_EQ(PresencesIn(*adopted).size(), 1u);
+    std::optional<Tick> quiet = WaitForTick(adopted->end, TickMs + SlackMs);
+    ASSERT_TRUE(quiet);
+    ASSERT_TRUE(PresencesIn(*quiet).empty());
+
+    // Free and New right after a tick, so that the track moves on by less
+    // than a tick while no timer runs.
+    EndInstance();
+    uint32_t restarting = Mark();
+    StartInstance();
+    uint8_t block[16];
+    memset(block, 0xEE, sizeof block);
+    EXPECT_EQ(PluginGetConfig(block), 12u);
+    EXPECT_EQ(memcmp(block, DefaultBlock, sizeof DefaultBlock), 0) << "New restores the defaults";
+    EXPECT_EQ(block[12], 0xEE) << "GetConfig writes 12 bytes only";
+
+    // The monitor's expectation, block count and published state carried
+    // over, so the first tick of the new instance finds nothing to publish.
+    std::optional<Tick> first = WaitForTick(restarting, TickMs + SlackMs);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(PresencesIn(*first).empty())
+        << "the new instance's first tick republished: monitor state was reset";
+
+    // Its presences follow the defaults again: version shown, album dated,
+    // remaining time.
+    uint32_t before = Mark();
+    NotifyReset();
+    std::vector<RecordedCall> published = PresencesBetween(before, Mark());
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(Text(published[0].presence.largeImageText), "XMPlay v3.8.5.0");
+    EXPECT_EQ(Text(published[0].presence.state), "For Lack of a Better Name (2009)");
+    EXPECT_NE(published[0].presence.endTimestamp, 0);
+}
+
+TEST_F(PluginTest, StoppedStateCarriesOverToTheNextInstance) {
+    // Nothing plays: the first tick publishes the stopped presence once.
+    uint32_t starting = Mark();
+    StartInstance();
+    std::optional<Tick> first = WaitForTick(starting, TickMs + SlackMs);
+    ASSERT_TRUE(first);
+    std::vector<RecordedCall> stopped = PresencesIn(*first);
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(Badge(stopped[0]), "stopped");
+    EXPECT_EQ(CallOrder(first->start, first->end), "IsPlaying Update");
+
+    // A new instance while the player is still stopped publishes nothing
+    // until playback starts: the published state is already Stopped.
+    EndInstance();
+    uint32_t restarting = Mark();
+    StartInstance();
+    std::optional<Tick> second = WaitForTicks(restarting, 2, 2 * TickMs + SlackMs);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(PresencesBetween(restarting).empty());
+    for (const Tick& tick : TicksBetween(restarting)) EXPECT_EQ(CallOrder(tick.start, tick.end), "IsPlaying");
+}

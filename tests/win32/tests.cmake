@@ -1,0 +1,33 @@
+# Tests that run under Wine. The harness (harness/*.cpp) drives the real DLL
+# through the stand-in player and reads the recording stand-in of the
+# presence library back; each *_test.cpp beside this file is one program and
+# one CTest test, so that CTest can run them side by side. Every program is
+# written next to the DLL and the stand-in discord-rpc.dll, where the
+# Windows loader finds both.
+file(GLOB NOWGLOW_HARNESS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/harness/*.cpp)
+add_library(nowglow_harness STATIC ${NOWGLOW_HARNESS_SOURCES})
+target_include_directories(nowglow_harness PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests/win32)
+target_link_libraries(nowglow_harness PUBLIC standin_player gtest)
+target_compile_options(nowglow_harness PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+
+file(GLOB NOWGLOW_WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*_test.cpp)
+foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE nowglow_harness gtest_main)
+    target_compile_options(${name} PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+    target_link_options(${name} PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    add_dependencies(${name} nowglow discord_standin)
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+endforeach()
+
+# The module entry is tested inside a program of its own, not through the DLL.
+target_sources(dll_main_test PRIVATE ${CMAKE_SOURCE_DIR}/plugin/dll_main.cpp ${CMAKE_SOURCE_DIR}/plugin/plugin_state.cpp)
+
+# The DLL built twice from this tree, in two fresh build directories, must
+# come out the same byte for byte. It builds alone, so that its compiles do
+# not slow the timing tests beside it.
+add_test(NAME reproducible_build
+    COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/check-reproducible.sh ${CMAKE_SOURCE_DIR})
+set_tests_properties(reproducible_build PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)

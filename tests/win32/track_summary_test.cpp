@@ -1,0 +1,132 @@
+// What a published track looks like for the tags the player has and the
+// settings in force: the two lines, and the clock of each clock mode with
+// the player calls it takes.
+#include "harness/harness.h"
+
+static void Restore(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode) {
+    int32_t words[3] = {showAlbumDate, showVersion, timeMode};
+    EXPECT_EQ(PluginSetConfig(words, sizeof words), 1);
+}
+
+// Publishes the current track through Reset and returns the presence and
+// the calls the plug-in made for it.
+static std::optional<RecordedCall> PublishNow(std::string* order = nullptr) {
+    uint32_t before = Mark();
+    NotifyReset();
+    uint32_t after = Mark();
+    if (order != nullptr) *order = CallOrder(before, after);
+    std::vector<RecordedCall> published = PresencesBetween(before, after);
+    if (published.size() != 1) return std::nullopt;
+    return published[0];
+}
+
+static std::optional<std::string> Missing(void) { return std::nullopt; }
+
+TEST_F(PluginTest, TheTwoLinesFollowTheTagsAndTheDateFlag) {
+    StartInstance();
+    OpenTrack(FullTrack(), "C:\\Music\\strobe.mp3");
+    const std::string title127(127, 't');
+    const std::string album120(120, 'a');
+    struct Case {
+        const char* name;
+        std::optional<std::string> title, album, date, fileType;
+        int32_t showAlbumDate;
+        const char* details;
+        std::string state;
+    };
+    const Case cases[] = {
+        {"album and date", "Strobe", "Witching Hour", "2005", "MP3", 1, "Strobe", "Witching Hour (2005)"},
+        {"date not shown", "Strobe", "Witching Hour", "2005", "MP3", 0, "Strobe", "Witching Hour"},
+        {"date flag 2", "Strobe", "Witching Hour", "2005", "MP3", 2, "Strobe", "Witching Hour (2005)"},
+        {"date flag -1", "Strobe", "Witching Hour", "2005", "MP3", -1, "Strobe", "Witching Hour (2005)"},
+        {"no date", "Strobe", "Witching Hour", Missing(), "MP3", 1, "Strobe", "Witching Hour"},
+        {"no album", "Strobe", Missing(), "2005", "MP3", 1, "Strobe", "MP3 File"},
+        {"no album, no date flag", "Strobe", Missing(), "2005", "OGG", 0, "Strobe", "OGG File"},
+        {"empty album", "Strobe", "", "2005", "MP3", 1, "Strobe", " (2005)"},
+        {"no title", Missing(), "Witching Hour", "2005", "MP3", 1, "", "Witching Hour (2005)"},
+        {"title of 127 bytes", title127, "Witching Hour", "2005", "MP3", 1, title127.c_str(),
+         "Witching Hour (2005)"},
+        {"title of 128 bytes", title127 + "t", "Witching Hour", "2005", "MP3", 1, "", "Witching Hour (2005)"},
+        {"line of 127 bytes", "Strobe", album120, "2009", "MP3", 1, "Strobe", album120 + " (2009)"},
+        {"line of 128 bytes", "Strobe", album120 + "a", "2009", "MP3", 1, "Strobe", ""},
+    };
+    for (const Case& test : cases) {
+        StandinTrack track;
+        track.title = test.title;
+        track.length = "200";
+        track.album = test.album;
+        track.date = test.date;
+        track.fileType = test.fileType;
+        SetTrack(track);
+        Restore(test.showAlbumDate, 1, 0);
+        std::optional<RecordedCall> published = PublishNow();
+        ASSERT_TRUE(published) << test.name;
+        EXPECT_EQ(Text(published->presence.details), test.details) << test.name;
+        EXPECT_EQ(Text(published->presence.state), test.state) << test.name;
+        EXPECT_FALSE(published->presence.details.truncated || published->presence.state.truncated)
+            << test.name;
+    }
+}
+
+TEST_F(PluginTest, EachClockModeReadsWhatItNeedsAndSetsItsClock) {
+    StartInstance();
+    OpenTrack(FullTrack(), "C:\\Music\\strobe.mp3");
+    SeekTrack(30.5);
+    enum Clock { Remaining, Elapsed, None };
+    struct Case {
+        const char* name;
+        int32_t timeMode;
+        std::optional<std::string> length;
+        Clock clock;
+        double lengthSeconds;
+        const char* order;
+    };
+    const char* remainingOrder =
+        "GetTag(-1) GetTime GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update "
+        "Free(-1)";
+    const char* missingLengthOrder =
+        "GetTag(-1) GetTime GetTag(-4) Free(null) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
+        "Update "
+        "Free(-1)";
+    const char* elapsedOrder =
+        "GetTag(-1) GetTime GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1)";
+    const char* noClockOrder =
+        "GetTag(-1) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1)";
+    const Case cases[] = {
+        {"remaining", 0, "200", Remaining, 200, remainingOrder},
+        {"remaining, fractional length", 0, "215.7", Remaining, 215, remainingOrder},
+        {"remaining, length 0", 0, "0", Elapsed, 0, remainingOrder},
+        {"remaining, no length", 0, Missing(), Elapsed, 0, missingLengthOrder},
+        {"elapsed", 1, "200", Elapsed, 0, elapsedOrder},
+        {"disabled", 2, "200", None, 0, noClockOrder},
+        {"mode 5 acts as elapsed", 5, "200", Elapsed, 0, elapsedOrder},
+    };
+    for (const Case& test : cases) {
+        StandinTrack track = FullTrack();
+        track.length = test.length;
+        SetTrack(track);
+        Restore(1, 1, test.timeMode);
+        std::string order;
+        std::optional<RecordedCall> published = PublishNow(&order);
+        ASSERT_TRUE(published) << test.name;
+        EXPECT_EQ(order, test.order) << test.name;
+        const RecordedPresence& presence = published->presence;
+        double position =
+            TrackPosition() - static_cast<double>(WallClockMs() - published->wallClockMs) / 1000.0;
+        switch (test.clock) {
+        case Remaining:
+            EXPECT_EQ(presence.startTimestamp, 0) << test.name;
+            EXPECT_NEAR(SecondsLeft(*published), test.lengthSeconds - position, 2.0) << test.name;
+            break;
+        case Elapsed:
+            EXPECT_EQ(presence.endTimestamp, 0) << test.name;
+            EXPECT_NEAR(SecondsElapsed(*published), position, 2.0) << test.name;
+            break;
+        case None:
+            EXPECT_EQ(presence.startTimestamp, 0) << test.name;
+            EXPECT_EQ(presence.endTimestamp, 0) << test.name;
+            break;
+        }
+        EXPECT_EQ(Badge(*published), "play") << test.name;
+    }
+}

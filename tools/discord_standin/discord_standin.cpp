@@ -1,0 +1,170 @@
+// The recording stand-in of discord-rpc.dll. It exports the library's four
+// functions with the library's ABI, copies every field of every call it
+// receives, and lets a test or the demo read the calls back. Calls may come
+// from several threads at once; one lock guards the recording.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tools/discord_standin/discord_recorder.h"
+#include "tools/discord_standin/presence_printer.h"
+
+// A text longer than this is measured only up to here: a caller's pointer to
+// something that is not a terminated text must not send the copy astray.
+static const size_t LengthBound = 4096;
+
+static SRWLOCK recorderLock = SRWLOCK_INIT;
+static std::vector<RecordedCall>* recordedCalls;  // created on first use, under the lock
+static volatile LONG sequenceCounter;
+static volatile LONG printMode;
+static RecorderHook hook;
+static void* hookContext;
+
+// Milliseconds since 1970-01-01 00:00:00 UTC.
+static int64_t WallClockMs(void) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    const uint64_t unixEpochTicks = 116444736000000000ULL;  // 100 ns ticks from 1601 to 1970
+    return static_cast<int64_t>((ticks.QuadPart - unixEpochTicks) / 10000ULL);
+}
+
+// Copies one text field, never keeping the caller's pointer.
+static void CopyText(RecordedText* out, const char* text) {
+    memset(out, 0, sizeof *out);
+    out->address = reinterpret_cast<uintptr_t>(text);
+    if (text == nullptr) {
+        out->isNull = 1;
+        return;
+    }
+    size_t length = strnlen(text, LengthBound);
+    bool truncated = length >= RecordedTextSize;
+    size_t copied = truncated ? RecordedTextSize - 1 : length;
+    memcpy(out->text, text, copied);
+    out->text[copied] = '\0';
+    out->length = static_cast<uint32_t>(length);
+    out->truncated = truncated ? 1 : 0;
+}
+
+// Copies every field of the presence record.
+static void CopyPresence(RecordedPresence* out, const DiscordRichPresence* in) {
+    CopyText(&out->state, in->state);
+    CopyText(&out->details, in->details);
+    out->startTimestamp = in->startTimestamp;
+    out->endTimestamp = in->endTimestamp;
+    CopyText(&out->largeImageKey, in->largeImageKey);
+    CopyText(&out->largeImageText, in->largeImageText);
+    CopyText(&out->smallImageKey, in->smallImageKey);
+    CopyText(&out->smallImageText, in->smallImageText);
+    CopyText(&out->partyId, in->partyId);
+    out->partySize = in->partySize;
+    out->partyMax = in->partyMax;
+    CopyText(&out->matchSecret, in->matchSecret);
+    CopyText(&out->joinSecret, in->joinSecret);
+    CopyText(&out->spectateSecret, in->spectateSecret);
+    out->instance = in->instance;
+}
+
+// Starts a record of the given kind, stamped now.
+static void BeginCall(RecordedCall* call, RecordedCallKind kind) {
+    memset(call, 0, sizeof *call);
+    call->sequence = Recorder_NextSequence();
+    call->wallClockMs = WallClockMs();
+    call->threadId = GetCurrentThreadId();
+    call->kind = kind;
+}
+
+// Stores the call, prints it in print mode, then runs the hook unlocked.
+static void FinishCall(const RecordedCall* call) {
+    AcquireSRWLockExclusive(&recorderLock);
+    if (recordedCalls == nullptr) recordedCalls = new std::vector<RecordedCall>();
+    recordedCalls->push_back(*call);
+    if (printMode != 0) PrintRecordedCall(call);
+    RecorderHook currentHook = hook;
+    void* currentContext = hookContext;
+    ReleaseSRWLockExclusive(&recorderLock);
+    if (currentHook != nullptr) currentHook(call, currentContext);
+}
+
+extern "C" {
+
+void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHandlers* handlers,
+                                      int autoRegister, const char* optionalSteamId) {
+    RecordedCall call;
+    BeginCall(&call, RecordedInitialize);
+    CopyText(&call.applicationId, applicationId);
+    call.handlersNull = handlers == nullptr ? 1 : 0;
+    if (handlers != nullptr) {
+        call.handlers[0] = reinterpret_cast<uintptr_t>(handlers->ready);
+        call.handlers[1] = reinterpret_cast<uintptr_t>(handlers->disconnected);
+        call.handlers[2] = reinterpret_cast<uintptr_t>(handlers->errored);
+        call.handlers[3] = reinterpret_cast<uintptr_t>(handlers->joinGame);
+        call.handlers[4] = reinterpret_cast<uintptr_t>(handlers->spectateGame);
+        call.handlers[5] = reinterpret_cast<uintptr_t>(handlers->joinRequest);
+    }
+    call.autoRegister = autoRegister;
+    CopyText(&call.steamId, optionalSteamId);
+    FinishCall(&call);
+}
+
+void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
+    RecordedCall call;
+    BeginCall(&call, RecordedUpdatePresence);
+    call.presenceNull = presence == nullptr ? 1 : 0;
+    if (presence != nullptr) CopyPresence(&call.presence, presence);
+    FinishCall(&call);
+}
+
+void DISCORD_CDECL Discord_ClearPresence(void) {
+    RecordedCall call;
+    BeginCall(&call, RecordedClearPresence);
+    FinishCall(&call);
+}
+
+void DISCORD_CDECL Discord_Shutdown(void) {
+    RecordedCall call;
+    BeginCall(&call, RecordedShutdown);
+    FinishCall(&call);
+}
+
+uint32_t DISCORD_CDECL Recorder_NextSequence(void) {
+    return static_cast<uint32_t>(InterlockedIncrement(&sequenceCounter));
+}
+
+uint32_t DISCORD_CDECL Recorder_CallCount(void) {
+    AcquireSRWLockShared(&recorderLock);
+    size_t count = recordedCalls == nullptr ? 0 : recordedCalls->size();
+    ReleaseSRWLockShared(&recorderLock);
+    return static_cast<uint32_t>(count);
+}
+
+int32_t DISCORD_CDECL Recorder_ReadCall(uint32_t index, RecordedCall* out) {
+    int32_t found = 0;
+    AcquireSRWLockShared(&recorderLock);
+    if (recordedCalls != nullptr && index < recordedCalls->size()) {
+        *out = (*recordedCalls)[index];
+        found = 1;
+    }
+    ReleaseSRWLockShared(&recorderLock);
+    return found;
+}
+
+void DISCORD_CDECL Recorder_Clear(void) {
+    AcquireSRWLockExclusive(&recorderLock);
+    if (recordedCalls != nullptr) recordedCalls->clear();
+    ReleaseSRWLockExclusive(&recorderLock);
+}
+
+void DISCORD_CDECL Recorder_SetPrintMode(int32_t on) { InterlockedExchange(&printMode, on != 0 ? 1 : 0); }
+
+void DISCORD_CDECL Recorder_SetHook(RecorderHook newHook, void* context) {
+    AcquireSRWLockExclusive(&recorderLock);
+    hook = newHook;
+    hookContext = context;
+    ReleaseSRWLockExclusive(&recorderLock);
+}
+
+}  // extern "C"

@@ -1,0 +1,159 @@
+// The stand-in player: loads a DSP plug-in the way XMPlay does, answers its
+// calls from a scriptable current track, runs a real main window with a
+// message loop on its own "window thread" and an audio thread that feeds
+// Process while a track plays, and records in order every call the plug-in
+// makes (to the player's tables and to the window functions it imports),
+// numbered from the sequence it shares with the recording stand-in of
+// discord-rpc.dll. Every function here may be called from any thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/xmp_host.h"
+
+// The current track as the player describes it through GetTag; a tag that is
+// std::nullopt is missing (GetTag answers null).
+struct StandinTrack {
+    std::optional<std::string> title;     // tag -1, the formatted title
+    std::optional<std::string> length;    // tag -4, whole seconds as decimal text
+    std::optional<std::string> album;     // tag 2
+    std::optional<std::string> date;      // tag 3
+    std::optional<std::string> fileType;  // tag 7
+};
+
+enum class PlaybackMode { Stopped, Playing, Paused };
+
+// The thread on which the player sends its notifications.
+enum class NotifyThread { Window, Audio, Caller };
+
+enum class PlayerCallKind {
+    // the plug-in calling the player's tables
+    Interface,   // number: interface asked for
+    GetVersion,  // number: the word answered
+    GetWindow,   // handle: the window answered
+    FreeText,    // handle: the pointer released; number: its tag (or -9999 when unknown)
+    GetTag,      // number: tag; handle: text handed out (0 for none); text: its content
+    IsPlaying,   // number: the answer
+    GetTime,     // text: the position answered, "%.3f"
+    // the plug-in calling the window functions it imports
+    SetTimer,   // handle: window; number: timer id; extra: period; result: SetTimer's result
+    KillTimer,  // handle: window; number: timer id; result
+    TickStart,  // a tick of a timer the plug-in set; handle: window; number: timer id
+    TickEnd,
+    DialogBoxEnter,   // handle: owner; number: template id (-1 when named); extra: 1 when from the plug-in's
+                      // module
+    DialogBoxLeave,   // result: the dialog's result
+    EndDialog,        // handle: dialog; number: result
+    MessageBox,       // handle: owner; text, caption; extra: style
+    MessageBoxLeave,  // result
+    // the player calling the plug-in, and what the player does
+    SlotEnter,  // text: slot name
+    SlotLeave,  // text: slot name; result
+    Action,     // text: what the player did ("play", "pause", "seek 42.000", ...)
+};
+
+// One entry of the player's log.
+struct PlayerCall {
+    uint32_t sequence;
+    int64_t wallClockMs;
+    DWORD threadId;
+    PlayerCallKind kind;
+    int64_t number;
+    uintptr_t handle;
+    int64_t extra;
+    int64_t result;
+    std::string text;
+    std::string caption;
+};
+
+// Starts the window thread (its window and message loop) and the audio
+// thread, with an empty log, no track and version word 0x03080500.
+bool StartPlayer(void);
+
+// Ends both threads; the plug-in must have been unloaded.
+void StopPlayer(void);
+
+HWND PlayerWindow(void);
+DWORD PlayerWindowThreadId(void);
+DWORD PlayerAudioThreadId(void);
+
+// Runs work on the window thread and returns when it is done (SendMessage).
+void RunOnWindowThread(const std::function<void()>& work);
+
+// Queues work for the window thread and returns at once (PostMessage); the
+// future is ready when the work is done. For calls that run a modal loop.
+std::shared_future<void> PostToWindowThread(std::function<void()> work);
+
+// Runs work on the audio thread, between two blocks, and returns when done.
+void RunOnAudioThread(const std::function<void()>& work);
+
+// Loads the plug-in with LoadLibrary, watches the window functions it
+// imports, and binds it through XMPDSP_GetInterface2(1). False (with the
+// reason among PlayerErrors) when any step fails.
+bool LoadPlugin(const char* path);
+
+// Stops feeding the plug-in and unloads it with FreeLibrary. The player's
+// threads and message loop keep running.
+bool UnloadPlugin(void);
+
+HMODULE PluginModule(void);
+const XMPDSP* PluginDescriptor(void);
+
+// Whether an address lies inside the loaded plug-in's image.
+bool PluginImageContains(uintptr_t address);
+
+// Calls the plug-in's XMPDSP_GetInterface2 with any interface number, with
+// the player's interface getter.
+const XMPDSP* CallGetInterface2(uint32_t face);
+
+// The descriptor's slots as the player calls them. New and Free run on the
+// window thread (the timer belongs to the window); Config and About are
+// posted there (their modal loops block); the others run on the caller's
+// thread. Each call is logged between SlotEnter and SlotLeave.
+void* PluginNew(void);
+void PluginFree(void);
+std::shared_future<void> PluginConfig(void);
+std::shared_future<void> PluginAbout(void);
+const char* PluginGetDescription(void);
+uint32_t PluginGetConfig(void* block);
+int32_t PluginSetConfig(const void* block, uint32_t size);
+void PluginSetFormat(void);
+
+// The player's notifications, sent on the chosen thread (window by default).
+void SetNotifyThread(NotifyThread thread);
+void NotifyNewTrack(const char* file);
+void NotifyNewTitle(const char* title);
+void NotifyReset(void);
+
+// The current track. Each change runs on the window thread, so that it never
+// falls inside a timer tick, and is logged as an Action.
+void SetTrack(const StandinTrack& track);  // new tags; state and position unchanged
+void PlayTrack(void);
+void PauseTrack(void);  // returns once no Process call is under way
+void StopTrack(void);   // position back to 0
+void SeekTrack(double seconds);
+// What the player does when the user opens a file: the track at position 0,
+// playing, then NewTrack with the file name.
+void OpenTrack(const StandinTrack& track, const char* file);
+// Closing the track: stopped, no tags, then NewTrack with null.
+void CloseTrack(void);
+double TrackPosition(void);
+PlaybackMode TrackMode(void);
+void SetPlayerVersion(uint32_t word);
+
+// The log.
+uint32_t NextSequence(void);
+std::vector<PlayerCall> PlayerCalls(void);
+std::vector<std::string> PlayerErrors(void);
+void ReportPlayerError(const std::string& error);
+size_t OutstandingTexts(void);  // texts handed out and not yet released
+uint32_t ProcessCallCount(void);
+const char* PlayerCallKindName(PlayerCallKind kind);
+int64_t WallClockMs(void);
