@@ -1,8 +1,24 @@
 #!/bin/sh
 # Runs a Windows program under Wine in the project's own prefix, quietly and
-# without the Mono and Gecko installers.
+# without the Mono and Gecko installers. The prefix is made on first use.
+#
+# Wine's desktop process, started by the first program that opens a window,
+# inherits that program's output and keeps it open after the program ends;
+# a caller reading the output through a pipe (CTest) would wait for it. So
+# when the output is not a terminal it goes through a file instead.
 here=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX="${NOWGLOW_WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-exec wine "$@"
+if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
+    "$here/cmake/wine-prefix.sh" || exit 1
+fi
+if [ -t 1 ]; then
+    exec wine "$@"
+fi
+output=$(mktemp "${TMPDIR:-/tmp}/nowglow-wine.XXXXXX")
+wine "$@" >"$output" 2>&1
+status=$?
+cat "$output"
+rm -f "$output"
+exit "$status"
