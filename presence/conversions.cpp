@@ -33,7 +33,7 @@ int32_t TextToInt32(const char* text) {
 int32_t SecondsToInt32(double seconds) {
     // Every double strictly between these bounds truncates into the range;
     // NaN fails both comparisons.
-    if (!(seconds > -2147483649.0 && seconds < 2147483648.0)) return INT32_MIN;
+    if (!(seconds > -2147483649.0 && seconds < 2147483648.0)) return UnknownSeconds;
     return static_cast<int32_t>(seconds);
 }
 

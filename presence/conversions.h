@@ -10,7 +10,11 @@
 // or one without digits gives 0.
 int32_t TextToInt32(const char* text);
 
-// Truncates toward zero; NaN or a value outside the int32 range gives INT32_MIN.
+// What SecondsToInt32 gives for a position that is no number or lies outside
+// the int32 range: the position is unknown.
+enum : int32_t { UnknownSeconds = INT32_MIN };
+
+// Truncates toward zero; NaN or a value outside the int32 range gives UnknownSeconds.
 int32_t SecondsToInt32(double seconds);
 
 // a - b with 32-bit wrap-around.

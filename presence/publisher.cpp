@@ -14,8 +14,8 @@
 static const char LargeImageKey[] = "icon";
 
 struct Badge {
-    const char* key;    // the application's art asset behind the small image
-    const char* text;   // its hover text
+    const char* key;   // the application's art asset behind the small image
+    const char* text;  // its hover text
 };
 
 // Indexed by PlaybackState.
@@ -71,15 +71,17 @@ static const Badge& BadgeFor(PlaybackState state) {
     return badges[Stopped];
 }
 
-// The timestamps of a presence: for Playing with a positive length an end
-// time (Discord counts the remaining time down), else with a known position
-// a start time (it counts the elapsed time up), else none. The difference
+// The timestamps of a presence: for Playing with a positive length and a
+// known position an end time (Discord counts the remaining time down), else
+// with a position of 0 or more a start time (it counts the elapsed time up),
+// else none. An unknown position (the player's answer was no number) gives
+// no clock rather than an end time decades in the past. The difference
 // length - position wraps at 32 bits before it is widened. The wall clock is
 // read at most once.
 static ClockStamps ClockFor(PlaybackState state, int32_t position, int32_t length) {
     ClockStamps stamps = {0, 0};
     if (state != Playing) return stamps;
-    if (length > 0) {
+    if (length > 0 && position != UnknownSeconds) {
         stamps.end = ReadWallClock() + WrappingSubtract(length, position);
     } else if (position >= 0) {
         stamps.start = ReadWallClock() - position;
@@ -87,8 +89,8 @@ static ClockStamps ClockFor(PlaybackState state, int32_t position, int32_t lengt
     return stamps;
 }
 
-void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state,
-                     int32_t position, int32_t length) {
+void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state, int32_t position,
+                     int32_t length) {
     ClockStamps stamps = ClockFor(state, position, length);
     const Badge& badge = BadgeFor(state);
     LockPublication();

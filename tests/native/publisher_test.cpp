@@ -62,7 +62,7 @@ TEST_F(Publisher, VersionTextShowsTheVersionBytesFromTheTopOrThePlainName) {
     const VersionCase cases[] = {
         {1, 0x03080500u, "XMPlay v3.8.5.0", 1},
         {1, 0xFFFFFFFFu, "XMPlay v255.255.255.255", 1},
-        {-7, 0x00000000u, "XMPlay v0.0.0.0", 1},    // any non-zero word is on
+        {-7, 0x00000000u, "XMPlay v0.0.0.0", 1},  // any non-zero word is on
         {0, 0x03080500u, "XMPlay", 0},
     };
     for (const VersionCase& c : cases) {
@@ -100,7 +100,10 @@ TEST_F(Publisher, BadgeAndClockFollowTheStateAndTheClockArguments) {
         {Playing, -1, 0, 0, 0, "play", "Playing"},
         {Playing, -5, -5, 0, 0, "play", "Playing"},
         // length - position wraps at 32 bits before it is widened
-        {Playing, INT32_MIN, INT32_MAX, 0, Now - 1, "play", "Playing"},
+        {Playing, INT32_MIN + 1, INT32_MAX, 0, Now - 2, "play", "Playing"},
+        // an unknown position shows no clock, whatever the length
+        {Playing, INT32_MIN, INT32_MAX, 0, 0, "play", "Playing"},
+        {Playing, INT32_MIN, 200, 0, 0, "play", "Playing"},
         {Playing, INT32_MAX, INT32_MAX, 0, Now, "play", "Playing"},
         {Playing, INT32_MAX, 0, Now - INT32_MAX, 0, "play", "Playing"},
         {Paused, 30, 200, 0, 0, "pause", "Paused"},
@@ -110,7 +113,8 @@ TEST_F(Publisher, BadgeAndClockFollowTheStateAndTheClockArguments) {
         const int readsBefore = fake::ClockReads();
         PublishPresence("Title", "Album", c.state, c.position, c.length);
         const fake::RecordedPresence& sent = fake::LastPresence();
-        SCOPED_TRACE(testing::Message() << "state " << c.state << " position " << c.position << " length " << c.length);
+        SCOPED_TRACE(testing::Message()
+                     << "state " << c.state << " position " << c.position << " length " << c.length);
         EXPECT_EQ(sent.startTimestamp, c.start);
         EXPECT_EQ(sent.endTimestamp, c.end);
         EXPECT_STREQ(sent.smallImageKey.text, c.badgeKey);
