@@ -1,10 +1,18 @@
 # The native build of the portable code. NOWGLOW_SANITIZE picks the
 # instrumentation: "address,undefined" for the unit tests, "thread" for the
-# stress test, "none" for the benchmarks.
-set(NOWGLOW_SANITIZE "address,undefined" CACHE STRING "address,undefined | thread | none")
+# stress test, "none" for the benchmarks, "fuzz" for the fuzz target (clang
+# only: libFuzzer's coverage on all the code, ASan and UBSan).
+set(NOWGLOW_SANITIZE "address,undefined" CACHE STRING "address,undefined | thread | none | fuzz")
 
 if(NOWGLOW_SANITIZE STREQUAL "none")
     set(NOWGLOW_SANITIZER_FLAGS "")
+elseif(NOWGLOW_SANITIZE STREQUAL "fuzz")
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "NOWGLOW_SANITIZE=fuzz needs clang (libFuzzer): -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    # Only the fuzz target links libFuzzer's main (tests/native/tests.cmake).
+    set(NOWGLOW_SANITIZER_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=all)
 else()
     set(NOWGLOW_SANITIZER_FLAGS -fsanitize=${NOWGLOW_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
 endif()

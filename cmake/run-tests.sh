@@ -22,6 +22,7 @@ run_suite() {
 }
 run_suite "native unit tests (ASan, UBSan)" build/native
 run_suite "stress tests (ThreadSanitizer)" build/tsan
+run_suite "fuzzing: seed corpus and 30 seconds (libFuzzer, ASan, UBSan)" build/fuzz
 run_suite "Windows tests (Wine)" build/win32
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

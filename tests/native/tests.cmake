@@ -1,8 +1,9 @@
 # Native tests of the portable code. Fakes of the player, of the presence
 # library, of the Windows services and of the clock live in fakes/; every
 # *_test.cpp beside this file joins the unit-test program, every
-# tests/stress/*_stress.cpp the ThreadSanitizer program, and every
-# tests/bench/*.cpp the benchmark program.
+# tests/stress/*_stress.cpp the ThreadSanitizer program, every
+# tests/bench/*.cpp the benchmark program, and every tests/fuzz/*.cpp the
+# fuzz target.
 file(GLOB NOWGLOW_NATIVE_FAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/fakes/*.cpp)
 add_library(nowglow_fakes STATIC ${NOWGLOW_NATIVE_FAKE_SOURCES})
 target_link_libraries(nowglow_fakes PUBLIC nowglow_core Threads::Threads)
@@ -21,6 +22,20 @@ elseif(NOWGLOW_SANITIZE STREQUAL "none")
     add_executable(nowglow_bench ${NOWGLOW_BENCH_SOURCES})
     target_link_libraries(nowglow_bench PRIVATE nowglow_fakes benchmark::benchmark)
     target_compile_options(nowglow_bench PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+elseif(NOWGLOW_SANITIZE STREQUAL "fuzz")
+    file(GLOB NOWGLOW_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*.cpp)
+    add_executable(nowglow_fuzz ${NOWGLOW_FUZZ_SOURCES})
+    target_link_libraries(nowglow_fuzz PRIVATE nowglow_fakes)
+    target_compile_options(nowglow_fuzz PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+    target_link_options(nowglow_fuzz PRIVATE -fsanitize=fuzzer)
+    # The tests replay the committed seed corpus, then fuzz for 30 seconds
+    # from it; new inputs go to the build tree, never to the seeds.
+    set(NOWGLOW_FUZZ_SEEDS ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus)
+    set(NOWGLOW_FUZZ_WORK ${CMAKE_BINARY_DIR}/fuzz-smoke)
+    file(MAKE_DIRECTORY ${NOWGLOW_FUZZ_WORK}/corpus ${NOWGLOW_FUZZ_WORK}/artifacts)
+    add_test(NAME fuzz_seed_corpus COMMAND nowglow_fuzz -runs=0 ${NOWGLOW_FUZZ_SEEDS})
+    add_test(NAME fuzz_30_seconds COMMAND nowglow_fuzz -max_total_time=30 -max_len=4096 -print_final_stats=1
+             -artifact_prefix=${NOWGLOW_FUZZ_WORK}/artifacts/ ${NOWGLOW_FUZZ_WORK}/corpus ${NOWGLOW_FUZZ_SEEDS})
 else()
     file(GLOB NOWGLOW_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
     add_executable(nowglow_unit_tests ${NOWGLOW_UNIT_SOURCES})
