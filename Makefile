@@ -3,12 +3,22 @@
 #   make test   build both configurations and run every test
 #   make build  the cross build alone: build/win32/XMP-Nowglow.dll
 #   make bench  the benchmarks of the portable code
+#   make lint   the code health gates: clang-format, clang-tidy, cppcheck (make test runs them too)
+#   make format rewrite the sources in the project's layout (.clang-format)
+#   make fuzz   fuzz the plug-in for FUZZ_SECONDS (default 300) from the seed corpus
+#   make dist   the release package dist/XMP-Nowglow-<version>.zip
+#   make assets        render the Discord art assets and the README's profile mock-up
+#   make screenshots   take the README's screenshot of the settings dialog
+# DISCORD_APP_ID=<18 digits> builds for another Discord application; without
+# it the build goes back to the application named in CMakeLists.txt.
 
 JOBS ?= 2
 DISCORD_APP_ID ?=
-APP_ID_FLAG := $(if $(DISCORD_APP_ID),-DNOWGLOW_DISCORD_APP_ID=$(DISCORD_APP_ID))
+APP_ID_FLAG := $(if $(DISCORD_APP_ID),-DNOWGLOW_DISCORD_APP_ID=$(DISCORD_APP_ID),-UNOWGLOW_DISCORD_APP_ID)
+FUZZ_SECONDS ?= 300
 
-.PHONY: all deps build native tsan bench-build wineprefix test demo bench clean
+.PHONY: all deps build native tsan bench-build fuzz-build wineprefix test demo bench fuzz dist assets screenshots clean
+.PHONY: lint format
 
 all: build
 
@@ -32,17 +42,47 @@ bench-build: deps
 	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DNOWGLOW_SANITIZE=none >/dev/null
 	@cmake --build build/bench -j $(JOBS)
 
+fuzz-build: deps
+	@cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOWGLOW_SANITIZE=fuzz >/dev/null
+	@cmake --build build/fuzz -j $(JOBS)
+
 wineprefix: deps
 	@cmake/wine-prefix.sh
 
-test: build native tsan wineprefix
-	@cmake/run-tests.sh
+# The gates run before the tests, the tests run whatever the gates found, and
+# either failing fails the run.
+test: build native tsan fuzz-build wineprefix
+	@cmake/lint.sh; lint=$$?; cmake/run-tests.sh; tests=$$?; \
+	if [ $$lint -ne 0 ]; then echo "lint failed (its report is above): make format, then fix the findings"; fi; \
+	[ $$lint -eq 0 ] && [ $$tests -eq 0 ]
+
+lint: deps
+	@cmake/lint.sh
+
+format: deps
+	@cmake/lint.sh format
 
 demo: build wineprefix
 	@cmake/wine-run.sh build/win32/nowglow-demo.exe build/win32/XMP-Nowglow.dll
 
 bench: bench-build
 	@build/bench/nowglow_bench
+
+# One fuzzing job; what it finds goes to build/fuzz/corpus, crashes to build/fuzz/artifacts.
+fuzz: fuzz-build
+	@mkdir -p build/fuzz/corpus build/fuzz/artifacts
+	@build/fuzz/nowglow_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+		-artifact_prefix=build/fuzz/artifacts/ build/fuzz/corpus tests/fuzz/corpus
+
+dist: build
+	@cmake/make-dist.sh build/win32 dist
+
+assets: deps
+	@cmake/render-art.sh
+
+screenshots: build
+	@cmake/take-screenshot.sh build/win32 docs/settings-dialog.png
 
 clean:
 	rm -rf build

@@ -17,8 +17,8 @@
 #define XMP_STDCALL
 #endif
 
-struct HWND__;
-struct HINSTANCE__;
+struct HWND__;       // NOLINT(bugprone-reserved-identifier): the Windows headers' tag for HWND
+struct HINSTANCE__;  // NOLINT(bugprone-reserved-identifier): the Windows headers' tag for HINSTANCE
 typedef HWND__* HostWindow;
 typedef HINSTANCE__* ModuleHandle;
 
@@ -45,18 +45,18 @@ typedef void*(XMP_STDCALL* InterfaceProc)(uint32_t face);
 // Miscellaneous functions (interface 0). Only the slots the plug-in calls are
 // named; the others keep their place as padding.
 struct XMPFUNC_MISC {
-    uint32_t(XMP_STDCALL* GetVersion)(void);        // slot 0: four 8-bit fields, most significant first
-    HostWindow(XMP_STDCALL* GetWindow)(void);       // slot 1: the player's main window
+    uint32_t(XMP_STDCALL* GetVersion)(void);   // slot 0: four 8-bit fields, most significant first
+    HostWindow(XMP_STDCALL* GetWindow)(void);  // slot 1: the player's main window
     void* unusedSlots2to3[2];
-    void(XMP_STDCALL* Free)(void* text);            // slot 4: releases a GetTag text, null accepted
+    void(XMP_STDCALL* Free)(void* text);  // slot 4: releases a GetTag text, null accepted
     void* unusedSlots5to11[7];
-    char*(XMP_STDCALL* GetTag)(int32_t tag);        // slot 12: caller releases the text; null when missing
+    char*(XMP_STDCALL* GetTag)(int32_t tag);  // slot 12: caller releases the text; null when missing
 };
 
 // Playback-status functions (interface 4).
 struct XMPFUNC_STATUS {
-    int32_t(XMP_STDCALL* IsPlaying)(void);          // slot 0: 0 when nothing plays or is paused
-    double(XMP_STDCALL* GetTime)(void);             // slot 1: position in seconds
+    int32_t(XMP_STDCALL* IsPlaying)(void);  // slot 0: 0 when nothing plays or is paused
+    double(XMP_STDCALL* GetTime)(void);     // slot 1: position in seconds
 };
 
 // The descriptor table handed to the player; the instance argument of every

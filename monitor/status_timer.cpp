@@ -22,6 +22,4 @@ void StartStatusTimer(HostWindow window) {
     SetTimer(window, statusTimerId, statusTimerPeriodMs, StatusTimerProc);
 }
 
-void StopStatusTimer(HostWindow window) {
-    KillTimer(window, statusTimerId);
-}
+void StopStatusTimer(HostWindow window) { KillTimer(window, statusTimerId); }

@@ -41,20 +41,20 @@ static_assert(sizeof(PresenceSettings) == 12, "the settings block is the image o
 // The display name: the descriptor's name, GetDescription and the about box's caption.
 extern const char PluginName[];
 
-extern HostWindow configDialog;                   // the open settings dialog, or null
-extern std::atomic<uint32_t> processCount;        // Process calls, wraps; only compared for change
-extern DiscordRichPresence presence;              // the one record sent to the library
-extern int32_t expectedRemaining;                 // the monitor's seek guard, seconds
-extern HostWindow hostWindow;                     // the player's main window; owns the status timer
-extern const XMPFUNC_MISC* misc;                  // the player's interface 0
-extern const XMPFUNC_STATUS* status;              // the player's interface 4
-extern PresenceSettings settings;                 // the user's settings
-extern ModuleHandle module;                       // this DLL, for its dialog resource
-extern PlaybackState publishedState;              // the state the monitor last published
-extern PlaybackState observedState;               // the state inferred at the latest tick
-extern uint32_t lastProcessCount;                 // processCount as seen at the previous tick
-extern std::atomic<bool> instanceLive;            // between New and Free: publications may reach the library
-extern char versionText[TextBufferSize];          // "XMPlay v%d.%d.%d.%d" or "XMPlay"
-extern char detailsBuffer[TextBufferSize];        // presence.details points here
-extern char largeImageTextBuffer[TextBufferSize]; // presence.largeImageText points here
-extern char stateBuffer[TextBufferSize];          // presence.state points here
+extern HostWindow configDialog;                    // the open settings dialog, or null
+extern std::atomic<uint32_t> processCount;         // Process calls, wraps; only compared for change
+extern DiscordRichPresence presence;               // the one record sent to the library
+extern int32_t expectedRemaining;                  // the monitor's seek guard, seconds
+extern HostWindow hostWindow;                      // the player's main window; owns the status timer
+extern const XMPFUNC_MISC* misc;                   // the player's interface 0
+extern const XMPFUNC_STATUS* status;               // the player's interface 4
+extern PresenceSettings settings;                  // the user's settings
+extern ModuleHandle module;                        // this DLL, for its dialog resource
+extern PlaybackState publishedState;               // the state the monitor last published
+extern PlaybackState observedState;                // the state inferred at the latest tick
+extern uint32_t lastProcessCount;                  // processCount as seen at the previous tick
+extern std::atomic<bool> instanceLive;             // between New and Free: publications may reach the library
+extern char versionText[TextBufferSize];           // "XMPlay v%d.%d.%d.%d" or "XMPlay"
+extern char detailsBuffer[TextBufferSize];         // presence.details points here
+extern char largeImageTextBuffer[TextBufferSize];  // presence.largeImageText points here
+extern char stateBuffer[TextBufferSize];           // presence.state points here

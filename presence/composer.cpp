@@ -86,14 +86,8 @@ void PublishCurrentTrack(void) {
 void PublishPlaybackState(PlaybackState state) {
     if (!instanceLive.load()) return;
     switch (state) {
-    case Paused:
-        PublishPausedTrack();
-        break;
-    case Stopped:
-        PublishPresence(StoppedDetails, StoppedState, Stopped, -1, 0);
-        break;
-    default:
-        PublishPlayingTrack();
-        break;
+    case Paused: PublishPausedTrack(); break;
+    case Stopped: PublishPresence(StoppedDetails, StoppedState, Stopped, -1, 0); break;
+    default: PublishPlayingTrack(); break;
     }
 }

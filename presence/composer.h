@@ -9,9 +9,9 @@
 // One publication's pending lines. Each publication composes into storage of
 // its own, so two publications on two threads never share a line.
 struct TrackLines {
-    const char* detailsText;            // the title, or a constant text
-    const char* stateText;              // albumLine, or a constant text
-    char albumLine[TextBufferSize];     // the composed second line
+    const char* detailsText;         // the title, or a constant text
+    const char* stateText;           // albumLine, or a constant text
+    char albumLine[TextBufferSize];  // the composed second line
 };
 
 // Clock arguments in whole seconds; position -1 with length 0 means no clock.

@@ -16,10 +16,10 @@
 extern "C" {
 
 struct DiscordRichPresence {
-    const char* state;          // second line
-    const char* details;        // first line
-    int64_t startTimestamp;     // Unix seconds, 0 for none
-    int64_t endTimestamp;       // Unix seconds, 0 for none
+    const char* state;       // second line
+    const char* details;     // first line
+    int64_t startTimestamp;  // Unix seconds, 0 for none
+    int64_t endTimestamp;    // Unix seconds, 0 for none
     const char* largeImageKey;
     const char* largeImageText;
     const char* smallImageKey;

@@ -17,5 +17,5 @@ void UpdateVersionText(int32_t showVersion);
 // and, for Playing, the clock from position and length (position -1 with
 // length 0: no clock), then hands the record to the library. Does nothing
 // outside a live instance.
-void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state,
-                     int32_t position, int32_t length);
+void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state, int32_t position,
+                     int32_t length);

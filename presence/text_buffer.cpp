@@ -49,7 +49,7 @@ void AppendText(TextBuilder* builder, const char* text) {
 }
 
 void AppendDecimal(TextBuilder* builder, uint32_t value) {
-    char digits[10];    // 4294967295 has ten digits
+    char digits[10];  // 4294967295 has ten digits
     uint32_t count = 0;
     do {
         digits[sizeof digits - 1 - count] = static_cast<char>('0' + value % 10);

@@ -9,8 +9,8 @@
 // buffer is emptied and every later append does nothing.
 struct TextBuilder {
     char* buffer;
-    uint32_t size;      // bytes in the buffer, the terminating zero included
-    uint32_t length;    // bytes of text so far
+    uint32_t size;    // bytes in the buffer, the terminating zero included
+    uint32_t length;  // bytes of text so far
     bool overflowed;
 };
 

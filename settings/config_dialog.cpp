@@ -13,14 +13,16 @@ static bool IsControlChecked(HostWindow dialog, int32_t control) {
     return SendDlgItemMessageA(dialog, control, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-// Puts the stored settings into the controls. The flag words go to their
-// check boxes unchanged; a clock mode outside 0 to 2 leaves every clock
-// button clear.
+// Hands a flag word to its check box unchanged (0 clear, 1 checked).
+static void SetCheckBox(HWND dialog, int32_t control, int32_t word) {
+    SendDlgItemMessageA(dialog, control, BM_SETCHECK, static_cast<WPARAM>(word), 0);
+}
+
+// Puts the stored settings into the controls. A clock mode outside 0 to 2
+// leaves every clock button clear.
 static void ShowSettings(HWND dialog) {
-    SendDlgItemMessageA(dialog, IDC_SHOW_ALBUM_DATE, BM_SETCHECK,
-                        static_cast<WPARAM>(settings.showAlbumDate), 0);
-    SendDlgItemMessageA(dialog, IDC_SHOW_VERSION, BM_SETCHECK,
-                        static_cast<WPARAM>(settings.showVersion), 0);
+    SetCheckBox(dialog, IDC_SHOW_ALBUM_DATE, settings.showAlbumDate);
+    SetCheckBox(dialog, IDC_SHOW_VERSION, settings.showVersion);
     const int32_t button = ClockButtonForMode(settings.timeMode);
     if (button != 0) CheckRadioButton(dialog, IDC_TIME_REMAINING, IDC_TIME_DISABLED, button);
 }
@@ -42,17 +44,11 @@ static INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wPara
             StoreDialogChoices(dialog, IsControlChecked);
             EndDialog(dialog, 0);
             return FALSE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return FALSE;
-        default:
-            return FALSE;
+        case IDCANCEL: EndDialog(dialog, 0); return FALSE;
+        default: return FALSE;
         }
-    case WM_DESTROY:
-        configDialog = nullptr;
-        return FALSE;
-    default:
-        return FALSE;
+    case WM_DESTROY: configDialog = nullptr; return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -64,6 +60,4 @@ void XMP_STDCALL Config(void* inst, HostWindow owner) {
 }
 
 // Ends the open dialog as Cancel does: nothing is stored.
-void EndConfigDialog(HostWindow dialog) {
-    EndDialog(dialog, 0);
-}
+void EndConfigDialog(HostWindow dialog) { EndDialog(dialog, 0); }

@@ -2,6 +2,7 @@
 // 12-byte image of the three settings words, with no header or checksum.
 #include "settings/settings_slots.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "plugin/plugin_state.h"
@@ -22,7 +23,7 @@ uint32_t XMP_STDCALL GetConfig(void* inst, void* config) {
 // showVersion word now held. Publishes nothing; returns 1.
 int32_t XMP_STDCALL SetConfig(void* inst, const void* config, uint32_t size) {
     (void)inst;
-    const uint32_t count = size < SettingsBlockSize ? size : SettingsBlockSize;
+    const uint32_t count = std::min(size, SettingsBlockSize);
     // An empty block may come as a null pointer, which memcpy must not see.
     if (count != 0) std::memcpy(&settings, config, count);
     UpdateVersionText(settings.showVersion);

@@ -12,8 +12,9 @@
 
 namespace {
 
-const int32_t Remaining = 170;   // length 200, position 30
+const int32_t Remaining = 170;  // length 200, position 30
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the Process slot's signature
 __attribute__((noinline)) uint32_t XMP_STDCALL EmptySlot(void* inst, float* data, uint32_t count) {
     (void)inst;
     (void)data;
@@ -57,7 +58,7 @@ void BM_QuietPlayingTick(benchmark::State& state) {
     const size_t sentBefore = fake::PresenceCount();
     for (auto _ : state) {
         dsp->Process(nullptr, nullptr, 0);
-        expectedRemaining = Remaining + 2;   // the track advanced by the tick's 2 seconds
+        expectedRemaining = Remaining + 2;  // the track advanced by the tick's 2 seconds
         RunMonitorTick();
     }
     if (fake::PresenceCount() != sentBefore) state.SkipWithError("a quiet tick published");

@@ -24,6 +24,7 @@
 #endif
 
 #if defined(ALLOCATION_HOOKS)
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the sanitizer runtime's own name
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*, size_t),
                                                          void (*freeHook)(const volatile void*));
 #endif
@@ -53,7 +54,8 @@ class Allocation : public ::testing::Test {
 protected:
     void SetUp() override {
 #if defined(ALLOCATION_HOOKS)
-        static const bool installed = __sanitizer_install_malloc_and_free_hooks(CountAllocation, IgnoreRelease) != 0;
+        static const bool installed =
+            __sanitizer_install_malloc_and_free_hooks(CountAllocation, IgnoreRelease) != 0;
         if (!installed) GTEST_SKIP() << "the allocator takes no hooks";
 #else
         GTEST_SKIP() << "allocations are counted through AddressSanitizer's allocator";
@@ -84,7 +86,7 @@ TEST_F(Allocation, AWholeSessionAllocatesNothing) {
         dsp->SetConfig(nullptr, block, sizeof block);
         dsp->NewTrack(nullptr, "file.mp3");
         for (int tick = 0; tick < 20; tick++) {
-            if (tick % 7 != 3) dsp->Process(nullptr, nullptr, 0);   // an occasional pause
+            if (tick % 7 != 3) dsp->Process(nullptr, nullptr, 0);  // an occasional pause
             if (tick == 12) fake::SetPlaying(0);
             RunMonitorTick();
             fake::SetPosition(30.0 + 2 * tick);

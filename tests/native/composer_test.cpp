@@ -48,14 +48,14 @@ TEST_F(Composer, SecondLineNamesTheAlbumWithItsDateOrTheFileType) {
     const AlbumCase cases[] = {
         {"A", "D", "MP3", 1, "A (D)"},
         {"A", "D", "MP3", 0, "A"},
-        {"A", "D", "MP3", -1, "A (D)"},     // any non-zero flag is on
+        {"A", "D", "MP3", -1, "A (D)"},  // any non-zero flag is on
         {"A", nullptr, "MP3", 1, "A"},
-        {"A", "", "MP3", 1, "A ()"},        // an empty date is present
-        {"", "D", "MP3", 1, " (D)"},        // an empty album is present
+        {"A", "", "MP3", 1, "A ()"},  // an empty date is present
+        {"", "D", "MP3", 1, " (D)"},  // an empty album is present
         {nullptr, "D", "MP3", 1, "MP3 File"},
         {nullptr, nullptr, "MP3", 0, "MP3 File"},
         {nullptr, "D", "", 1, " File"},
-        {nullptr, "D", nullptr, 1, ""},     // nothing known about the track
+        {nullptr, "D", nullptr, 1, ""},  // nothing known about the track
     };
     for (const AlbumCase& c : cases) {
         fake::Track track = fullTrack;
@@ -77,10 +77,10 @@ TEST_F(Composer, SecondLineNamesTheAlbumWithItsDateOrTheFileType) {
 TEST_F(Composer, ASecondLineTooLongForItsBufferIsSentEmpty) {
     const std::string album(120, 'a');
     fake::SetTag(TagAlbum, album.c_str());
-    fake::SetTag(TagDate, "2001");      // 120 + " (2001)" = 127 bytes: fits
+    fake::SetTag(TagDate, "2001");  // 120 + " (2001)" = 127 bytes: fits
     dsp->Reset(nullptr);
     EXPECT_EQ(std::string(fake::LastPresence().state.text), album + " (2001)");
-    fake::SetTag(TagDate, "20012");     // 128 bytes: does not
+    fake::SetTag(TagDate, "20012");  // 128 bytes: does not
     dsp->Reset(nullptr);
     EXPECT_STREQ(fake::LastPresence().state.text, "");
     EXPECT_STREQ(fake::LastPresence().details.text, "Artist - Title");
@@ -94,8 +94,9 @@ struct OrderCase {
 };
 
 TEST_F(Composer, PlayingTrackAsksThePlayerInTheOrderOfItsTimeMode) {
-    const Names tags = {"GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)",
-                        "Discord_UpdatePresence", "Free(-1)"};
+    const Names tags = {
+        "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)", "Discord_UpdatePresence",
+        "Free(-1)"};
     auto with = [&tags](Names head) {
         head.insert(head.end(), tags.begin(), tags.end());
         return head;
@@ -126,9 +127,9 @@ TEST_F(Composer, MissingTagsAreReleasedAsNullsInTheirPlace) {
     fake::SetTrack(fake::Track{});
     fake::ClearCalls();
     PublishCurrentTrack();
-    EXPECT_EQ(fake::CallNames(),
-              (Names{"GetTag(-1)", "GetTime", "GetTag(-4)", "Free(null)", "GetTag(2)", "GetTag(3)", "GetTag(7)",
-                     "Free(null)", "Free(null)", "Free(null)", "Discord_UpdatePresence", "Free(null)"}));
+    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTime", "GetTag(-4)", "Free(null)", "GetTag(2)",
+                                        "GetTag(3)", "GetTag(7)", "Free(null)", "Free(null)", "Free(null)",
+                                        "Discord_UpdatePresence", "Free(null)"}));
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_STREQ(sent.details.text, "");
     EXPECT_STREQ(sent.state.text, "");
@@ -169,8 +170,8 @@ TEST_F(Composer, PausedSendsTheSameLinesWithoutAskingForTheTime) {
     const fake::RecordedPresence playing = fake::LastPresence();
     fake::ClearCalls();
     PublishPlaybackState(Paused);
-    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)",
-                                        "Free(7)", "Discord_UpdatePresence", "Free(-1)"}));
+    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)",
+                                        "Free(3)", "Free(7)", "Discord_UpdatePresence", "Free(-1)"}));
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_STREQ(sent.details.text, playing.details.text);
     EXPECT_STREQ(sent.state.text, playing.state.text);

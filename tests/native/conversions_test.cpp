@@ -18,24 +18,24 @@ struct TextCase {
 TEST(TextToInt32, ConvertsLikeABase10ParseClampedToInt32) {
     const TextCase cases[] = {
         {"215", 215},
-        {"215.7", 215},                 // digits stop at the first other character
-        {"  -12x", -12},                // leading blanks, sign, trailing rubbish
-        {"\t\n\v\f\r 7", 7},            // every white-space character is skipped
+        {"215.7", 215},       // digits stop at the first other character
+        {"  -12x", -12},      // leading blanks, sign, trailing rubbish
+        {"\t\n\v\f\r 7", 7},  // every white-space character is skipped
         {"+42", 42},
         {"0", 0},
         {"007", 7},
-        {"", 0},                        // no digits
+        {"", 0},  // no digits
         {"abc", 0},
         {"-", 0},
-        {"+-3", 0},                     // one sign only
-        {"- 3", 0},                     // no blank between sign and digits
+        {"+-3", 0},  // one sign only
+        {"- 3", 0},  // no blank between sign and digits
         {"2147483647", INT32_MAX},
-        {"2147483648", INT32_MAX},      // overflow clamps
+        {"2147483648", INT32_MAX},  // overflow clamps
         {"99999999999999999999999", INT32_MAX},
         {"-2147483648", INT32_MIN},
         {"-2147483649", INT32_MIN},
         {"-99999999999999999999999", INT32_MIN},
-        {"000000000000000000000012", 12},   // leading zeros never overflow
+        {"000000000000000000000012", 12},  // leading zeros never overflow
     };
     for (const TextCase& c : cases) {
         EXPECT_EQ(TextToInt32(c.text), c.expected) << '"' << c.text << '"';
@@ -58,10 +58,10 @@ TEST(SecondsToInt32, TruncatesTowardZeroAndMapsTheUnrepresentableToInt32Min) {
         {-12.99, -12},
         {2147483647.0, INT32_MAX},
         {2147483647.9, INT32_MAX},
-        {2147483648.0, INT32_MIN},      // just out of range
+        {2147483648.0, INT32_MIN},  // just out of range
         {-2147483648.0, INT32_MIN},
-        {-2147483648.9, INT32_MIN},     // truncates into range
-        {-2147483649.0, INT32_MIN},     // out of range
+        {-2147483648.9, INT32_MIN},  // truncates into range
+        {-2147483649.0, INT32_MIN},  // out of range
         {1e12, INT32_MIN},
         {-1e12, INT32_MIN},
         {infinity, INT32_MIN},

@@ -36,7 +36,8 @@ protected:
 TEST_F(InstanceTest, NewOpensTheConnectionThenStartsTheTimerAndSendsNothing) {
     fake::ClearCalls();
     EXPECT_EQ(reinterpret_cast<void*>(1), dsp->New());
-    EXPECT_EQ((Names{"GetWindow", "Discord_Initialize", "GetVersion", "StartStatusTimer"}), fake::CallNames());
+    EXPECT_EQ((Names{"GetWindow", "Discord_Initialize", "GetVersion", "StartStatusTimer"}),
+              fake::CallNames());
     EXPECT_EQ(fake::PlayerWindowHandle(), hostWindow);
     EXPECT_EQ(fake::PlayerWindowHandle(), fake::TimerWindow());
     EXPECT_EQ(0u, fake::PresenceCount());
@@ -141,8 +142,8 @@ const NotificationCase notificationCases[] = {
     {"closed track", [](const XMPDSP* d) { d->NewTrack(nullptr, nullptr); }, "No tracks playing.", "",
      "stopped"},
     {"reset", [](const XMPDSP* d) { d->Reset(nullptr); }, "Song", "Album (1999)", "play"},
-    {"new title, not the one passed", [](const XMPDSP* d) { d->NewTitle(nullptr, "Something else"); },
-     "Song", "Album (1999)", "play"},
+    {"new title, not the one passed", [](const XMPDSP* d) { d->NewTitle(nullptr, "Something else"); }, "Song",
+     "Album (1999)", "play"},
     {"new title, null", [](const XMPDSP* d) { d->NewTitle(nullptr, nullptr); }, "Song", "Album (1999)",
      "play"},
 };
@@ -212,7 +213,7 @@ TEST_F(InstanceTest, ProcessCountsEveryBlockAndWraps) {
     EXPECT_EQ(0xFFFFFFFFu, processCount.load());
     EXPECT_EQ(0u, dsp->Process(instance, nullptr, 0));
     EXPECT_EQ(0u, processCount.load());
-    EXPECT_EQ(0, std::memcmp(original, samples, sizeof samples));
+    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(original[i], samples[i]) << "sample " << i;
     EXPECT_TRUE(fake::CallNames().empty());
 }
 

@@ -16,7 +16,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 const int64_t Now = 1700000000;
-const int32_t Remaining = 170;   // length 200, position 30.4
+const int32_t Remaining = 170;  // length 200, position 30.4
 
 enum class Observation { PlayingJump, PlayingQuiet, Paused, Stopped };
 enum class Outcome { Nothing, Republish, PublishPlaying, PublishPaused, PublishStopped };
@@ -96,8 +96,8 @@ TEST_F(Monitor, PublishedStateMovesAsTheStateTableSays) {
         {Stopped, Observation::Stopped, Outcome::Nothing, Stopped},
     };
     for (const TableCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "published " << c.published << ", observation "
-                                        << static_cast<int>(c.observation));
+        SCOPED_TRACE(testing::Message()
+                     << "published " << c.published << ", observation " << static_cast<int>(c.observation));
         publishedState = c.published;
         lastProcessCount = processCount.load();
         Observe(c.observation);
@@ -120,7 +120,7 @@ TEST_F(Monitor, AJumpFromPausedOrStoppedIsFollowedByPlaying) {
         Observe(Observation::PlayingJump);
         EXPECT_EQ(Tick(), Outcome::Republish);
         EXPECT_EQ(publishedState, from);
-        Blocks();   // the guard is in step now: one tick later, 2 seconds on
+        Blocks();  // the guard is in step now: one tick later, 2 seconds on
         fake::SetPosition(32.4);
         EXPECT_EQ(Tick(), Outcome::PublishPlaying);
         EXPECT_EQ(publishedState, Playing);
@@ -144,14 +144,14 @@ TEST_F(Monitor, AJumpIsADifferenceOfMoreThanFiveSecondsEitherWay) {
 }
 
 TEST_F(Monitor, QuietTicksAskOnlyWhatTheyNeed) {
-    settings.timeMode = TimeDisabled;   // the guard reads length and position whatever the mode
+    settings.timeMode = TimeDisabled;  // the guard reads length and position whatever the mode
     Observe(Observation::PlayingQuiet);
     RunMonitorTick();
     EXPECT_EQ(fake::CallNames(), (Names{"IsPlaying", "GetTag(-4)", "Free(-4)", "GetTime"}));
 
     publishedState = Paused;
     fake::ClearCalls();
-    RunMonitorTick();   // no block since: paused, as already published
+    RunMonitorTick();  // no block since: paused, as already published
     EXPECT_EQ(fake::CallNames(), (Names{"IsPlaying"}));
 
     publishedState = Stopped;
@@ -201,7 +201,7 @@ TEST_F(Monitor, JustLoadedAndNothingPlayingPublishesStoppedOnce) {
 
 TEST_F(Monitor, JustLoadedWhilePlayingRepublishesOnceThenStaysQuiet) {
     Blocks();
-    EXPECT_EQ(Tick(), Outcome::Republish);   // expected -2, remaining 170
+    EXPECT_EQ(Tick(), Outcome::Republish);  // expected -2, remaining 170
     EXPECT_EQ(publishedState, Playing);
     Blocks();
     fake::SetPosition(32.4);
@@ -220,7 +220,7 @@ TEST_F(Monitor, TrackWithoutLengthUsesMinusThePositionAsItsRemainingTime) {
     EXPECT_EQ(expectedRemaining, -32);
     EXPECT_EQ(fake::LastPresence().startTimestamp, Now - 30) << "no length: the clock counts up";
 
-    fake::SetTag(TagLengthSeconds, nullptr);   // a missing length counts as 0
+    fake::SetTag(TagLengthSeconds, nullptr);  // a missing length counts as 0
     Blocks();
     fake::SetPosition(34.4);
     EXPECT_EQ(Tick(), Outcome::Nothing);
@@ -276,7 +276,7 @@ TEST_F(Monitor, SmallestRemainingDifferenceIsAJump) {
 TEST_F(Monitor, DialogOkRepublishesAtTheNextPlayingTick) {
     Observe(Observation::PlayingQuiet);
     EXPECT_EQ(Tick(), Outcome::Nothing);
-    expectedRemaining = -1;     // what the dialog's OK sets
+    expectedRemaining = -1;  // what the dialog's OK sets
     processCount.store(0);
     EXPECT_EQ(Tick(), Outcome::Republish);
 }

@@ -64,7 +64,7 @@ TEST_F(Settings, GetConfigWritesTheDefaultsAsTwelveLittleEndianBytes) {
 
 struct PartialBlockCase {
     uint32_t size;
-    size_t copied;      // how many leading bytes of the block replace the held ones
+    size_t copied;  // how many leading bytes of the block replace the held ones
 };
 
 void PrintTo(const PartialBlockCase& c, std::ostream* os) {
@@ -91,12 +91,12 @@ TEST_P(SetConfigSizes, CopiesTheFirstMinOfSizeAndTwelveBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, SetConfigSizes,
-                         ::testing::Values(PartialBlockCase{0, 0},     // nothing replaced
-                                           PartialBlockCase{6, 6},     // low half of showVersion only
-                                           PartialBlockCase{8, 8},     // both flags, timeMode kept
-                                           PartialBlockCase{12, 12},   // the whole block
-                                           PartialBlockCase{16, 12},   // the rest ignored
-                                           PartialBlockCase{0x80000000u, 12},   // compared unsigned
+                         ::testing::Values(PartialBlockCase{0, 0},             // nothing replaced
+                                           PartialBlockCase{6, 6},             // low half of showVersion only
+                                           PartialBlockCase{8, 8},             // both flags, timeMode kept
+                                           PartialBlockCase{12, 12},           // the whole block
+                                           PartialBlockCase{16, 12},           // the rest ignored
+                                           PartialBlockCase{0x80000000u, 12},  // compared unsigned
                                            PartialBlockCase{0xFFFFFFFFu, 12}));
 
 TEST_F(Settings, SetConfigWithSixBytesKeepsTheHighHalfOfShowVersion) {
@@ -122,7 +122,7 @@ TEST_F(Settings, OutOfRangeWordsAreStoredAndReturnedUnchanged) {
 }
 
 TEST_F(Settings, RestoringShowVersionZeroChangesTheLargeImageTextAtOnce) {
-    dsp->NewTrack(nullptr, nullptr);   // a presence is shown, with the version
+    dsp->NewTrack(nullptr, nullptr);  // a presence is shown, with the version
     ASSERT_EQ(fake::PresenceCount(), 1u);
     EXPECT_STREQ(fake::LastPresence().largeImageText.text, VersionedText);
 
@@ -149,8 +149,13 @@ TEST(ClockButtonForMode, ShowsTheStoredModeOrNoButton) {
         int32_t timeMode;
         int32_t button;
     } cases[] = {
-        {TimeRemaining, IDC_TIME_REMAINING}, {TimeElapsed, IDC_TIME_ELAPSED}, {TimeDisabled, IDC_TIME_DISABLED},
-        {3, 0}, {-1, 0}, {INT32_MIN, 0}, {INT32_MAX, 0},
+        {TimeRemaining, IDC_TIME_REMAINING},
+        {TimeElapsed, IDC_TIME_ELAPSED},
+        {TimeDisabled, IDC_TIME_DISABLED},
+        {3, 0},
+        {-1, 0},
+        {INT32_MIN, 0},
+        {INT32_MAX, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(ClockButtonForMode(c.timeMode), c.button) << c.timeMode;
 }
@@ -188,7 +193,7 @@ protected:
         foreignDialogAsked = false;
     }
 
-    void PressOk(std::vector<int32_t> checked) {
+    void PressOk(const std::vector<int32_t>& checked) {
         checkedControls = checked;
         queries.clear();
         StoreDialogChoices(StandInDialog, StandInIsChecked);
@@ -197,6 +202,7 @@ protected:
 
     std::vector<int32_t> AskedControls() {
         std::vector<int32_t> asked;
+        asked.reserve(queries.size());
         for (const ControlQuery& q : queries) asked.push_back(q.control);
         return asked;
     }
@@ -212,19 +218,30 @@ struct ClockCase {
 TEST_F(DialogOk, ClockModeComesFromTheRadioButtonsElapsedFirst) {
     const std::vector<int32_t> flags = {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION};
     const ClockCase cases[] = {
-        {"remaining", {IDC_TIME_REMAINING}, TimeRemaining,
+        {"remaining",
+         {IDC_TIME_REMAINING},
+         TimeRemaining,
          {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_ELAPSED, IDC_TIME_REMAINING}},
-        {"elapsed", {IDC_TIME_ELAPSED}, TimeElapsed, {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_ELAPSED}},
-        {"disabled", {IDC_TIME_DISABLED}, TimeDisabled,
+        {"elapsed",
+         {IDC_TIME_ELAPSED},
+         TimeElapsed,
+         {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_ELAPSED}},
+        {"disabled",
+         {IDC_TIME_DISABLED},
+         TimeDisabled,
          {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_ELAPSED, IDC_TIME_REMAINING}},
-        {"none checked", {}, TimeDisabled,
+        {"none checked",
+         {},
+         TimeDisabled,
          {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_ELAPSED, IDC_TIME_REMAINING}},
-        {"elapsed and remaining", {IDC_TIME_REMAINING, IDC_TIME_ELAPSED}, TimeElapsed,
+        {"elapsed and remaining",
+         {IDC_TIME_REMAINING, IDC_TIME_ELAPSED},
+         TimeElapsed,
          {IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_ELAPSED}},
     };
     for (const ClockCase& c : cases) {
         SCOPED_TRACE(c.name);
-        Hold(1, 1, 3);   // restored out of range: no radio button shows it
+        Hold(1, 1, 3);  // restored out of range: no radio button shows it
         std::vector<int32_t> checked = flags;
         checked.insert(checked.end(), c.checkedRadios.begin(), c.checkedRadios.end());
         PressOk(checked);
@@ -242,7 +259,7 @@ TEST_F(DialogOk, FlagsAreRewrittenAsZeroOrOneFromTheBoxes) {
     PressOk({IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_REMAINING});
     EXPECT_EQ(settings.showAlbumDate, 1);
 
-    Hold(1, 7, 0);   // checked box, held word 7: a change, stored as 1
+    Hold(1, 7, 0);  // checked box, held word 7: a change, stored as 1
     PressOk({IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_REMAINING});
     EXPECT_EQ(settings.showVersion, 1);
     EXPECT_EQ(fake::CountCalls(fake::Call::GetVersion), 1u);
@@ -280,7 +297,7 @@ TEST_F(DialogOk, AlwaysArmsTheMonitorToRepublish) {
     for (int changeSomething = 0; changeSomething < 2; ++changeSomething) {
         expectedRemaining = 37;
         processCount.store(99);
-        if (changeSomething)
+        if (changeSomething != 0)
             PressOk({IDC_TIME_DISABLED});
         else
             PressOk({IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_REMAINING});

@@ -52,12 +52,12 @@ TEST(TextBuilder, FailsAsAWholeOnceATextNoLongerFits) {
     StartText(&builder, small, sizeof small);
     AppendText(&builder, "abc");
     AppendDecimal(&builder, 1234);
-    EXPECT_STREQ(small, "abc1234");   // exactly 7 bytes and the zero
+    EXPECT_STREQ(small, "abc1234");  // exactly 7 bytes and the zero
 
     AppendText(&builder, "d");
     EXPECT_TRUE(builder.overflowed);
     EXPECT_STREQ(small, "");
-    AppendText(&builder, "");         // nothing revives a failed text
+    AppendText(&builder, "");  // nothing revives a failed text
     EXPECT_STREQ(small, "");
 
     StartText(&builder, small, sizeof small);
@@ -80,26 +80,27 @@ struct CharacterCase {
 TEST(IsOneCharacter, CountsASingleByteOrOneWellFormedSequence) {
     const CharacterCase cases[] = {
         {"a", true},
-        {"\xC3\xA9", true},             // é
-        {"\xE2\x82\xAC", true},         // €
-        {"\xF0\x9F\x98\x80", true},     // an emoji
-        {"\x80", true},                 // a lone continuation byte is one byte
-        {"\xC3", true},                 // so is a lone lead byte
+        {"\xC3\xA9", true},          // é
+        {"\xE2\x82\xAC", true},      // €
+        {"\xF0\x9F\x98\x80", true},  // an emoji
+        {"\x80", true},              // a lone continuation byte is one byte
+        {"\xC3", true},              // so is a lone lead byte
         {"", false},
         {"ab", false},
         {"a\xC3\xA9", false},
-        {"\xC3\xA9\xC3\xA9", false},    // two characters
-        {"\xC3\x28", false},            // lead byte without its continuation
-        {"\xE2\x82", false},            // truncated three-byte sequence
-        {"\xC0\x80", false},            // overlong
-        {"\xE0\x80\x80", false},        // overlong
-        {"\xED\xA0\x80", false},        // surrogate
-        {"\xF4\x90\x80\x80", false},    // beyond U+10FFFF
-        {"\xF8\x88\x80\x80", false},    // no such lead byte
+        {"\xC3\xA9\xC3\xA9", false},  // two characters
+        {"\xC3\x28", false},          // lead byte without its continuation
+        {"\xE2\x82", false},          // truncated three-byte sequence
+        {"\xC0\x80", false},          // overlong
+        {"\xE0\x80\x80", false},      // overlong
+        {"\xED\xA0\x80", false},      // surrogate
+        {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
+        {"\xF8\x88\x80\x80", false},  // no such lead byte
     };
     for (const CharacterCase& c : cases) {
         const uint32_t length = static_cast<uint32_t>(std::strlen(c.text));
-        EXPECT_EQ(IsOneCharacter(c.text, length), c.oneCharacter) << testing::PrintToString(std::string(c.text));
+        EXPECT_EQ(IsOneCharacter(c.text, length), c.oneCharacter)
+            << testing::PrintToString(std::string(c.text));
     }
 }
 

@@ -24,7 +24,7 @@ const int64_t Now = 1700000000;
 const int TracksPerThread = 8;
 const int PublicationsPerThread = 3000;
 const int PublishingThreads = 2;
-const int MonitorThread = PublishingThreads;   // its tracks follow the publishers'
+const int MonitorThread = PublishingThreads;  // its tracks follow the publishers'
 
 // A track's texts, kept alive for the thread that reads them.
 struct OwnedTrack {
@@ -41,8 +41,8 @@ std::vector<OwnedTrack> MakeTracks(int thread) {
         owned.title = "Title " + std::to_string(thread) + "-" + std::to_string(k);
         owned.album = "Album " + std::to_string(thread) + "-" + std::to_string(k);
         owned.date = std::to_string(1990 + k);
-        owned.track = fake::Track{owned.title.c_str(), "300", owned.album.c_str(), owned.date.c_str(), "MP3",
-                                  10.0 + k};
+        owned.track =
+            fake::Track{owned.title.c_str(), "300", owned.album.c_str(), owned.date.c_str(), "MP3", 10.0 + k};
     }
     return tracks;
 }
@@ -65,6 +65,7 @@ void CheckRecord(const fake::RecordedPresence& record, void* context) {
     Tally* tally = static_cast<Tally*>(context);
     int thread = -1;
     int k = -1;
+    // NOLINTNEXTLINE(cert-err34-c): the test's own "Title <thread>-<k>", with small numbers
     if (std::sscanf(record.details.text, "Title %d-%d", &thread, &k) != 2) {
         Mismatch(tally, record, "details");
         return;
@@ -132,6 +133,7 @@ TEST(PublicationStress, RecordsNeverMixTwoPublications) {
         fake::SetThreadTrack(nullptr);
     });
     std::vector<std::thread> publishers;
+    publishers.reserve(PublishingThreads);
     for (int t = 0; t < PublishingThreads; t++) publishers.emplace_back(Publish, dsp, t);
     for (std::thread& publisher : publishers) publisher.join();
     done.store(true);

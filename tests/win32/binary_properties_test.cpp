@@ -32,9 +32,7 @@ std::string ProgramDirectory() {
     return slash == std::string::npos ? std::string() : directory.substr(0, slash + 1);
 }
 
-std::string DllPath() {
-    return ProgramDirectory() + "XMP-Nowglow.dll";
-}
+std::string DllPath() { return ProgramDirectory() + "XMP-Nowglow.dll"; }
 
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -49,9 +47,7 @@ std::vector<std::string> Sorted(std::vector<std::string> names) {
 
 class BinaryProperties : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(LoadPeImage(DllPath(), &image)) << "cannot read " << DllPath();
-    }
+    void SetUp() override { ASSERT_TRUE(LoadPeImage(DllPath(), &image)) << "cannot read " << DllPath(); }
 
     // The one resource of the given type and identifier; fails the test when
     // there is not exactly one.
@@ -90,9 +86,9 @@ protected:
 };
 
 TEST_F(BinaryProperties, IsA32BitDllLinkedWithoutTimestamp) {
-    EXPECT_EQ(image.machine, 0x014C);                        // i386
-    EXPECT_NE(image.characteristics & 0x2000, 0);            // IMAGE_FILE_DLL
-    EXPECT_EQ(image.optionalMagic, 0x10B);                   // PE32
+    EXPECT_EQ(image.machine, 0x014C);              // i386
+    EXPECT_NE(image.characteristics & 0x2000, 0);  // IMAGE_FILE_DLL
+    EXPECT_EQ(image.optionalMagic, 0x10B);         // PE32
     EXPECT_NE(image.entryPoint, 0u);
     EXPECT_EQ(image.timeDateStamp, 0u) << "a link timestamp makes every build differ";
 }
@@ -124,10 +120,13 @@ TEST_F(BinaryProperties, ImportsOnlyFromTheSystemAndThePresenceLibrary) {
     ASSERT_TRUE(ReadPeImports(image, &imports));
 
     std::vector<std::string> dlls;
+    dlls.reserve(imports.size());
     for (const PeImportedDll& dll : imports) dlls.push_back(Lower(dll.name));
     for (const std::string& name : dlls) {
-        EXPECT_TRUE(name == "kernel32.dll" || name == "user32.dll" || name == "msvcrt.dll" || name == "discord-rpc.dll")
-            << "unexpected import from " << name << " (a MinGW runtime DLL would have to ship beside the plug-in)";
+        EXPECT_TRUE(name == "kernel32.dll" || name == "user32.dll" || name == "msvcrt.dll" ||
+                    name == "discord-rpc.dll")
+            << "unexpected import from " << name
+            << " (a MinGW runtime DLL would have to ship beside the plug-in)";
     }
     EXPECT_EQ(std::count(dlls.begin(), dlls.end(), "discord-rpc.dll"), 1);
     EXPECT_EQ(std::count(dlls.begin(), dlls.end(), "user32.dll"), 1);
@@ -136,9 +135,8 @@ TEST_F(BinaryProperties, ImportsOnlyFromTheSystemAndThePresenceLibrary) {
     for (const PeImportedDll& dll : imports) {
         EXPECT_TRUE(dll.ordinals.empty()) << dll.name << " imported by ordinal";
         if (Lower(dll.name) == "discord-rpc.dll") {
-            EXPECT_EQ(Sorted(dll.functions),
-                      Sorted({"Discord_Initialize", "Discord_UpdatePresence", "Discord_ClearPresence",
-                              "Discord_Shutdown"}));
+            EXPECT_EQ(Sorted(dll.functions), Sorted({"Discord_Initialize", "Discord_UpdatePresence",
+                                                     "Discord_ClearPresence", "Discord_Shutdown"}));
         }
         if (Lower(dll.name) == "user32.dll") {
             EXPECT_EQ(Sorted(dll.functions),
@@ -155,10 +153,12 @@ TEST_F(BinaryProperties, CarriesExactlyTheDialogAndTheManifest) {
     for (const PeResource& r : resources) {
         ASSERT_TRUE(r.type.isInteger);
         ASSERT_TRUE(r.name.isInteger);
-        found.push_back(std::to_string(r.type.id) + "/" + std::to_string(r.name.id) + "/" + std::to_string(r.language));
+        found.push_back(std::to_string(r.type.id) + "/" + std::to_string(r.name.id) + "/" +
+                        std::to_string(r.language));
     }
-    EXPECT_EQ(Sorted(found), Sorted({std::to_string(ResourceDialog) + "/101/" + std::to_string(EnglishCanada),
-                                     std::to_string(ResourceManifest) + "/2/" + std::to_string(LanguageNeutral)}));
+    EXPECT_EQ(Sorted(found),
+              Sorted({std::to_string(ResourceDialog) + "/101/" + std::to_string(EnglishCanada),
+                      std::to_string(ResourceManifest) + "/2/" + std::to_string(LanguageNeutral)}));
 }
 
 // The element names of an XML text, in document order; declarations,
@@ -178,8 +178,8 @@ TEST_F(BinaryProperties, ManifestAsksForTheCallersRightsAndNothingElse) {
     ASSERT_NE(manifest, nullptr);
     const std::string xml(manifest->data.begin(), manifest->data.end());
 
-    EXPECT_EQ(ElementNames(xml), (std::vector<std::string>{"assembly", "trustInfo", "security", "requestedPrivileges",
-                                                           "requestedExecutionLevel"}))
+    EXPECT_EQ(ElementNames(xml), (std::vector<std::string>{"assembly", "trustInfo", "security",
+                                                           "requestedPrivileges", "requestedExecutionLevel"}))
         << xml;
     const size_t tag = xml.find("<requestedExecutionLevel");
     ASSERT_NE(tag, std::string::npos);
@@ -196,10 +196,10 @@ TEST_F(BinaryProperties, DialogWindowMatchesItsDesign) {
     EXPECT_EQ(dialog.version, 1);
     EXPECT_EQ(dialog.signature, 0xFFFF);
     EXPECT_EQ(dialog.helpId, 0u);
-    EXPECT_EQ(dialog.exStyle, 0x00020000u);                 // WS_EX_STATICEDGE
+    EXPECT_EQ(dialog.exStyle, 0x00020000u);  // WS_EX_STATICEDGE
     EXPECT_EQ(dialog.style, 0x80C800E8u);
-    EXPECT_EQ(dialog.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT |
-                                                  DS_FIXEDSYS | DS_LOCALEDIT));
+    EXPECT_EQ(dialog.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME |
+                                                  DS_SETFONT | DS_FIXEDSYS | DS_LOCALEDIT));
     EXPECT_EQ(dialog.itemCount, 9);
     EXPECT_EQ(dialog.x, 0);
     EXPECT_EQ(dialog.y, 0);
@@ -211,7 +211,7 @@ TEST_F(BinaryProperties, DialogWindowMatchesItsDesign) {
     EXPECT_EQ(dialog.pointSize, 8);
     EXPECT_EQ(dialog.weight, 400);
     EXPECT_EQ(dialog.italic, 0);
-    EXPECT_EQ(dialog.charset, 1);                           // DEFAULT_CHARSET
+    EXPECT_EQ(dialog.charset, 1);  // DEFAULT_CHARSET
     EXPECT_EQ(dialog.typeface, "MS Shell Dlg");
 }
 
@@ -271,9 +271,7 @@ TEST_F(BinaryProperties, DialogTemplateHoldsNothingAfterItsLastControl) {
     EXPECT_LE(resource->data.size() - dialog.bytesUsed, 3u) << "only alignment may follow the last control";
 }
 
-INT_PTR CALLBACK IdleDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 // Windows itself finds the dialog under its language and builds every
 // control from it with the designed class and style.
@@ -288,7 +286,8 @@ TEST(DialogTemplate, WindowsBuildsEveryControlFromIt) {
     const DLGTEMPLATE* dialogTemplate = static_cast<const DLGTEMPLATE*>(LockResource(loaded));
     ASSERT_NE(dialogTemplate, nullptr);
 
-    HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate, nullptr, IdleDialogProc, 0);
+    HWND dialog =
+        CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate, nullptr, IdleDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
     char caption[64] = "";
     GetWindowTextA(dialog, caption, sizeof caption);

@@ -24,7 +24,7 @@ static DWORD WINAPI DrainInput(LPVOID) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     char scratch[64];
     DWORD got = 0;
-    while (ReadFile(input, scratch, sizeof scratch, &got, nullptr) && got > 0) {
+    while (ReadFile(input, scratch, sizeof scratch, &got, nullptr) != FALSE && got > 0) {
     }
     return 0;
 }
@@ -33,7 +33,7 @@ static DWORD WINAPI DrainInput(LPVOID) {
 static HWND WaitForDialog(void) {
     for (DWORD waited = 0; waited < DialogWaitMs; waited += PollMs) {
         HWND dialog = FindWindowA(DialogClass, DialogCaption);
-        if (dialog != nullptr && IsWindowVisible(dialog)) return dialog;
+        if (dialog != nullptr && IsWindowVisible(dialog) != FALSE) return dialog;
         Sleep(PollMs);
     }
     return nullptr;
@@ -41,7 +41,8 @@ static HWND WaitForDialog(void) {
 
 // Reports what went wrong in the stand-in player, if anything.
 static void PrintPlayerErrors(void) {
-    for (const std::string& error : PlayerErrors()) std::fprintf(stderr, "nowglow-dialog-shot: %s\n", error.c_str());
+    for (const std::string& error : PlayerErrors())
+        std::fprintf(stderr, "nowglow-dialog-shot: %s\n", error.c_str());
 }
 
 int main(int argc, char** argv) {
@@ -73,7 +74,8 @@ int main(int argc, char** argv) {
         Sleep(SettleMs);
         RECT frame;
         GetWindowRect(dialog, &frame);
-        std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+        std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left,
+                    frame.bottom - frame.top);
         std::fflush(stdout);
         HANDLE drain = CreateThread(nullptr, 0, DrainInput, nullptr, 0, nullptr);
         if (drain != nullptr) {

@@ -64,10 +64,8 @@ static bool IsPlayerCall(Call call) {
     case Call::GetTag:
     case Call::FreeText:
     case Call::IsPlaying:
-    case Call::GetTime:
-        return true;
-    default:
-        return false;
+    case Call::GetTime: return true;
+    default: return false;
     }
 }
 

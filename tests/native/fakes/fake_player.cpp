@@ -67,7 +67,8 @@ static const char* TrackText(const Track& track, int32_t tag) {
 
 static void CheckLength(const char* text) {
     if (text && std::strlen(text) > MaxTagText) {
-        std::fprintf(stderr, "fake player: a tag text longer than %zu bytes\n", static_cast<size_t>(MaxTagText));
+        std::fprintf(stderr, "fake player: a tag text longer than %zu bytes\n",
+                     static_cast<size_t>(MaxTagText));
         std::abort();
     }
 }
@@ -81,7 +82,8 @@ static void StoreTag(int32_t tag, const char* text) {
     CheckLength(text);
     StoredTag& stored = sharedTags[index];
     stored.present = text != nullptr;
-    std::strcpy(stored.text, text ? text : "");
+    const char* source = text != nullptr ? text : "";
+    std::memcpy(stored.text, source, std::strlen(source) + 1);
 }
 
 void SetTrack(const Track& track) {
@@ -149,7 +151,8 @@ static char* HandOut(int32_t tag, const char* text) {
         slotTags[slot] = tag;
         return pool[slot];
     }
-    std::fprintf(stderr, "fake player: more than %zu texts outstanding (leak)\n", static_cast<size_t>(PoolSlots));
+    std::fprintf(stderr, "fake player: more than %zu texts outstanding (leak)\n",
+                 static_cast<size_t>(PoolSlots));
     std::abort();
 }
 
@@ -243,8 +246,12 @@ static double XMP_STDCALL FakeGetTime(void) {
 }
 
 static const XMPFUNC_MISC fakeMisc = {
-    FakeGetVersion, FakeGetWindow, {nullptr, nullptr}, FakeFree,
-    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}, FakeGetTag,
+    FakeGetVersion,
+    FakeGetWindow,
+    {nullptr, nullptr},
+    FakeFree,
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    FakeGetTag,
 };
 
 static const XMPFUNC_STATUS fakeStatus = {FakeIsPlaying, FakeGetTime};

@@ -66,22 +66,22 @@ enum class Call : int32_t {
     DiscordUpdatePresence,  // number: index of the RecordedPresence; pointer: the record's address
     DiscordClearPresence,
     DiscordShutdown,
-    StartStatusTimer,       // pointer: the window
-    StopStatusTimer,        // pointer: the window
-    EndConfigDialog,        // pointer: the dialog
-    Config,                 // pointer: the owner window
-    About,                  // pointer: the owner window
+    StartStatusTimer,  // pointer: the window
+    StopStatusTimer,   // pointer: the window
+    EndConfigDialog,   // pointer: the dialog
+    Config,            // pointer: the owner window
+    About,             // pointer: the owner window
 };
 
 // FreeText's number: the tag the released text was fetched with, or one of these.
 enum : int64_t {
-    FreedNull = INT64_MIN,          // Free(null)
-    FreedForeign = INT64_MIN + 1,   // a pointer GetTag never returned
-    FreedTwice = INT64_MIN + 2,     // a text already released
+    FreedNull = INT64_MIN,         // Free(null)
+    FreedForeign = INT64_MIN + 1,  // a pointer GetTag never returned
+    FreedTwice = INT64_MIN + 2,    // a text already released
 };
 
 struct LoggedCall {
-    uint64_t sequence;      // position in the one order shared by all fakes
+    uint64_t sequence;  // position in the one order shared by all fakes
     Call call;
     int64_t number;
     const void* pointer;
@@ -116,12 +116,12 @@ size_t CountCalls(Call call);
 // (GetTag returns null); an empty text is present. Tags other than these
 // five always come back null.
 struct Track {
-    const char* title = nullptr;      // tag -1, the formatted title
-    const char* length = nullptr;     // tag -4, the length in seconds as text
-    const char* album = nullptr;      // tag 2
-    const char* date = nullptr;       // tag 3
-    const char* fileType = nullptr;   // tag 7
-    double position = 0.0;            // GetTime
+    const char* title = nullptr;     // tag -1, the formatted title
+    const char* length = nullptr;    // tag -4, the length in seconds as text
+    const char* album = nullptr;     // tag 2
+    const char* date = nullptr;      // tag 3
+    const char* fileType = nullptr;  // tag 7
+    double position = 0.0;           // GetTime
 };
 
 // Texts up to this many bytes (without the zero) can be set and handed out.
@@ -133,9 +133,9 @@ void SetTrack(const Track& track);
 // Replaces one tag's text (null: missing). Only the five tags above.
 void SetTag(int32_t tag, const char* text);
 void SetPosition(double seconds);
-void SetPlaying(int32_t isPlaying);          // IsPlaying's answer
-void SetVersion(uint32_t versionWord);       // GetVersion's answer
-void SetWindow(HostWindow window);           // GetWindow's answer
+void SetPlaying(int32_t isPlaying);     // IsPlaying's answer
+void SetVersion(uint32_t versionWord);  // GetVersion's answer
+void SetWindow(HostWindow window);      // GetWindow's answer
 
 // The window GetWindow answers after Reset.
 HostWindow PlayerWindowHandle(void);
@@ -152,12 +152,12 @@ void SetThreadTrack(const Track* track);
 // poisoned under AddressSanitizer, so reading a text after its release or
 // past its end is reported.
 struct TextAccounting {
-    int handedOut;       // non-null texts returned by GetTag
-    int nullHandedOut;   // null answers of GetTag
-    int released;        // non-null texts released (once each)
-    int nullReleased;    // Free(null) calls
-    int twiceReleased;   // releases of a text already released
-    int foreignReleased; // releases of a pointer GetTag never returned
+    int handedOut;        // non-null texts returned by GetTag
+    int nullHandedOut;    // null answers of GetTag
+    int released;         // non-null texts released (once each)
+    int nullReleased;     // Free(null) calls
+    int twiceReleased;    // releases of a text already released
+    int foreignReleased;  // releases of a pointer GetTag never returned
     int Outstanding(void) const { return handedOut - released; }
 };
 TextAccounting Texts(void);
@@ -171,16 +171,16 @@ bool TextsBalanced(void);
 // One text field of a record as the fake library received it.
 enum : size_t { RecordedTextCapacity = 255 };
 struct RecordedText {
-    const char* pointer;                     // where the field pointed
+    const char* pointer;  // where the field pointed
     bool isNull;
-    bool overlong;                           // longer than RecordedTextCapacity (text cut)
-    char text[RecordedTextCapacity + 1];     // a copy; empty when null
+    bool overlong;                        // longer than RecordedTextCapacity (text cut)
+    char text[RecordedTextCapacity + 1];  // a copy; empty when null
 };
 
 // One record handed to Discord_UpdatePresence, deep-copied on arrival.
 struct RecordedPresence {
-    uint64_t sequence;                       // in the shared call order
-    const DiscordRichPresence* address;      // the record passed
+    uint64_t sequence;                   // in the shared call order
+    const DiscordRichPresence* address;  // the record passed
     RecordedText state;
     RecordedText details;
     int64_t startTimestamp;
@@ -203,7 +203,7 @@ enum : size_t { PresenceCapacity = 512 };
 size_t PresenceCount(void);
 // index in [PresenceCount() - min(PresenceCount(), PresenceCapacity), PresenceCount()).
 const RecordedPresence& PresenceAt(size_t index);
-const RecordedPresence& LastPresence(void);   // PresenceCount() must be > 0
+const RecordedPresence& LastPresence(void);  // PresenceCount() must be > 0
 
 // Called with every record as it arrives, under the fakes' mutex (it must not
 // call into the fakes). Null removes it.
@@ -215,13 +215,13 @@ struct RecordedInitialize {
     bool applicationIdNull;
     char applicationId[64];
     bool handlersNull;
-    DiscordEventHandlers handlers;           // a copy of the six callbacks
+    DiscordEventHandlers handlers;  // a copy of the six callbacks
     int autoRegister;
     bool steamIdNull;
     char steamId[64];
 };
 size_t InitializeCount(void);
-const RecordedInitialize& LastInitialize(void);   // InitializeCount() must be > 0
+const RecordedInitialize& LastInitialize(void);  // InitializeCount() must be > 0
 size_t ClearCount(void);
 size_t ShutdownCount(void);
 
@@ -231,7 +231,7 @@ size_t ShutdownCount(void);
 // log themselves (see Call). The timer is "running" from a StartStatusTimer
 // until a StopStatusTimer on the same window.
 bool TimerRunning(void);
-HostWindow TimerWindow(void);   // the window of the last StartStatusTimer
+HostWindow TimerWindow(void);  // the window of the last StartStatusTimer
 
 // ----------------------------------------------------------- wall clock ----
 

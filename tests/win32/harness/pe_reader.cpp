@@ -17,13 +17,13 @@ static bool ReadU8(const std::vector<uint8_t>& b, size_t offset, uint8_t* value)
 }
 
 static bool ReadU16(const std::vector<uint8_t>& b, size_t offset, uint16_t* value) {
-    if (offset > b.size() || b.size() - offset < 2) return false;
+    if (b.size() < 2 || offset > b.size() - 2) return false;
     *value = static_cast<uint16_t>(b[offset] | (b[offset + 1] << 8));
     return true;
 }
 
 static bool ReadU32(const std::vector<uint8_t>& b, size_t offset, uint32_t* value) {
-    if (offset > b.size() || b.size() - offset < 4) return false;
+    if (b.size() < 4 || offset > b.size() - 4) return false;
     *value = static_cast<uint32_t>(b[offset]) | (static_cast<uint32_t>(b[offset + 1]) << 8) |
              (static_cast<uint32_t>(b[offset + 2]) << 16) | (static_cast<uint32_t>(b[offset + 3]) << 24);
     return true;
@@ -75,25 +75,52 @@ static bool ReadU16AtRva(const PeImage& image, uint32_t rva, uint16_t* value) {
     return RvaToOffset(image, rva, 2, &offset) && ReadU16(image.bytes, offset, value);
 }
 
-bool LoadPeImage(const std::string& path, PeImage* image) {
-    *image = PeImage();
+// Reads a whole file into bytes.
+static bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     uint8_t chunk[4096];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) image->bytes.insert(image->bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + got);
     const bool readError = std::ferror(file) != 0;
     std::fclose(file);
-    if (readError) return false;
+    return !readError;
+}
+
+// Reads count section headers from the table at the given file offset.
+static bool ReadSectionTable(const std::vector<uint8_t>& b, size_t table, uint32_t count,
+                             std::vector<PeSection>* sections) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = table + 40 * static_cast<size_t>(i);
+        if (at + 40 > b.size()) return false;
+        PeSection s;
+        s.name.assign(reinterpret_cast<const char*>(&b[at]), 8);
+        s.name.resize(s.name.find('\0') == std::string::npos ? 8 : s.name.find('\0'));
+        if (!ReadU32(b, at + 8, &s.virtualSize) || !ReadU32(b, at + 12, &s.virtualAddress) ||
+            !ReadU32(b, at + 16, &s.rawSize) || !ReadU32(b, at + 20, &s.rawOffset) ||
+            !ReadU32(b, at + 36, &s.characteristics))
+            return false;
+        sections->push_back(s);
+    }
+    return true;
+}
+
+bool LoadPeImage(const std::string& path, PeImage* image) {
+    *image = PeImage();
+    if (!ReadFileBytes(path, &image->bytes)) return false;
 
     const std::vector<uint8_t>& b = image->bytes;
     uint16_t mz;
-    uint32_t peOffset, signature;
+    uint32_t peOffset;
+    uint32_t signature;
     if (!ReadU16(b, 0, &mz) || mz != 0x5A4D) return false;
-    if (!ReadU32(b, 0x3C, &peOffset) || !ReadU32(b, peOffset, &signature) || signature != 0x00004550) return false;
+    if (!ReadU32(b, 0x3C, &peOffset) || !ReadU32(b, peOffset, &signature) || signature != 0x00004550)
+        return false;
 
     const size_t fileHeader = static_cast<size_t>(peOffset) + 4;
-    uint16_t sectionCount, optionalSize;
+    uint16_t sectionCount;
+    uint16_t optionalSize;
     if (!ReadU16(b, fileHeader, &image->machine) || !ReadU16(b, fileHeader + 2, &sectionCount) ||
         !ReadU32(b, fileHeader + 4, &image->timeDateStamp) || !ReadU16(b, fileHeader + 16, &optionalSize) ||
         !ReadU16(b, fileHeader + 18, &image->characteristics))
@@ -114,28 +141,20 @@ bool LoadPeImage(const std::string& path, PeImage* image) {
             return false;
     }
 
-    const size_t sectionTable = optional + optionalSize;
-    for (uint32_t i = 0; i < sectionCount; ++i) {
-        const size_t at = sectionTable + 40 * static_cast<size_t>(i);
-        if (at + 40 > b.size()) return false;
-        PeSection s;
-        s.name.assign(reinterpret_cast<const char*>(&b[at]), 8);
-        s.name.resize(s.name.find('\0') == std::string::npos ? 8 : s.name.find('\0'));
-        if (!ReadU32(b, at + 8, &s.virtualSize) || !ReadU32(b, at + 12, &s.virtualAddress) ||
-            !ReadU32(b, at + 16, &s.rawSize) || !ReadU32(b, at + 20, &s.rawOffset) ||
-            !ReadU32(b, at + 36, &s.characteristics))
-            return false;
-        image->sections.push_back(s);
-    }
-    return true;
+    return ReadSectionTable(b, optional + optionalSize, sectionCount, &image->sections);
 }
 
 bool ReadPeExports(const PeImage& image, PeExports* exports) {
     *exports = PeExports();
     const uint32_t dir = image.directoryRva[PeDirectoryExport];
-    uint32_t nameRva, functionsRva, namesRva, ordinalsRva;
-    if (dir == 0 || !ReadU32AtRva(image, dir + 12, &nameRva) || !ReadU32AtRva(image, dir + 16, &exports->ordinalBase) ||
-        !ReadU32AtRva(image, dir + 20, &exports->functionCount) || !ReadU32AtRva(image, dir + 24, &exports->nameCount) ||
+    uint32_t nameRva;
+    uint32_t functionsRva;
+    uint32_t namesRva;
+    uint32_t ordinalsRva;
+    if (dir == 0 || !ReadU32AtRva(image, dir + 12, &nameRva) ||
+        !ReadU32AtRva(image, dir + 16, &exports->ordinalBase) ||
+        !ReadU32AtRva(image, dir + 20, &exports->functionCount) ||
+        !ReadU32AtRva(image, dir + 24, &exports->nameCount) ||
         !ReadU32AtRva(image, dir + 28, &functionsRva) || !ReadU32AtRva(image, dir + 32, &namesRva) ||
         !ReadU32AtRva(image, dir + 36, &ordinalsRva) || !ReadTextAtRva(image, nameRva, &exports->moduleName))
         return false;
@@ -151,12 +170,29 @@ bool ReadPeExports(const PeImage& image, PeExports* exports) {
             uint32_t entryNameRva;
             if (!ReadU16AtRva(image, ordinalsRva + 2 * j, &index)) return false;
             if (index != i) continue;
-            if (!ReadU32AtRva(image, namesRva + 4 * j, &entryNameRva) || !ReadTextAtRva(image, entryNameRva, &entry.name))
+            if (!ReadU32AtRva(image, namesRva + 4 * j, &entryNameRva) ||
+                !ReadTextAtRva(image, entryNameRva, &entry.name))
                 return false;
         }
         exports->entries.push_back(entry);
     }
     return true;
+}
+
+// Reads one DLL's zero-terminated thunk table: names and ordinals imported.
+static bool ReadImportThunks(const PeImage& image, uint32_t thunks, PeImportedDll* dll) {
+    for (uint32_t t = 0;; ++t) {
+        uint32_t thunk;
+        if (t >= MaxTableEntries || !ReadU32AtRva(image, thunks + 4 * t, &thunk)) return false;
+        if (thunk == 0) return true;
+        if ((thunk & 0x80000000u) != 0) {
+            dll->ordinals.push_back(static_cast<uint16_t>(thunk & 0xFFFFu));
+            continue;
+        }
+        std::string function;
+        if (!ReadTextAtRva(image, thunk + 2, &function)) return false;
+        dll->functions.push_back(function);
+    }
 }
 
 bool ReadPeImports(const PeImage& image, std::vector<PeImportedDll>* imports) {
@@ -165,7 +201,9 @@ bool ReadPeImports(const PeImage& image, std::vector<PeImportedDll>* imports) {
     if (dir == 0) return true;
     for (uint32_t d = 0; d < MaxTableEntries; ++d) {
         const uint32_t descriptor = dir + 20 * d;
-        uint32_t lookupRva, nameRva, addressRva;
+        uint32_t lookupRva;
+        uint32_t nameRva;
+        uint32_t addressRva;
         if (!ReadU32AtRva(image, descriptor, &lookupRva) || !ReadU32AtRva(image, descriptor + 12, &nameRva) ||
             !ReadU32AtRva(image, descriptor + 16, &addressRva))
             return false;
@@ -175,18 +213,7 @@ bool ReadPeImports(const PeImage& image, std::vector<PeImportedDll>* imports) {
         if (!ReadTextAtRva(image, nameRva, &dll.name)) return false;
         // The lookup table, or the address table when the linker left none.
         const uint32_t thunks = lookupRva != 0 ? lookupRva : addressRva;
-        for (uint32_t t = 0;; ++t) {
-            uint32_t thunk;
-            if (t >= MaxTableEntries || !ReadU32AtRva(image, thunks + 4 * t, &thunk)) return false;
-            if (thunk == 0) break;
-            if ((thunk & 0x80000000u) != 0) {
-                dll.ordinals.push_back(static_cast<uint16_t>(thunk & 0xFFFFu));
-                continue;
-            }
-            std::string function;
-            if (!ReadTextAtRva(image, thunk + 2, &function)) return false;
-            dll.functions.push_back(function);
-        }
+        if (!ReadImportThunks(image, thunks, &dll)) return false;
         imports->push_back(dll);
     }
     return false;
@@ -215,12 +242,15 @@ static bool ReadResourceName(const PeImage& image, uint32_t base, uint32_t field
 static bool ReadResourceDirectory(const PeImage& image, uint32_t base, uint32_t offset,
                                   std::vector<std::pair<uint32_t, uint32_t>>* entries) {
     entries->clear();
-    uint16_t named, numbered;
-    if (!ReadU16AtRva(image, base + offset + 12, &named) || !ReadU16AtRva(image, base + offset + 14, &numbered))
+    uint16_t named;
+    uint16_t numbered;
+    if (!ReadU16AtRva(image, base + offset + 12, &named) ||
+        !ReadU16AtRva(image, base + offset + 14, &numbered))
         return false;
     const uint32_t count = static_cast<uint32_t>(named) + numbered;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t nameField, dataField;
+        uint32_t nameField;
+        uint32_t dataField;
         if (!ReadU32AtRva(image, base + offset + 16 + 8 * i, &nameField) ||
             !ReadU32AtRva(image, base + offset + 20 + 8 * i, &dataField))
             return false;
@@ -229,38 +259,59 @@ static bool ReadResourceDirectory(const PeImage& image, uint32_t base, uint32_t 
     return true;
 }
 
+// Marks a resource directory entry whose offset leads to another directory.
+static const uint32_t ResourceSubdirectory = 0x80000000u;
+
+// Reads the data entry at the given offset of the resource section: the
+// resource's bytes, under its type, name and language fields.
+static bool ReadResourceData(const PeImage& image, uint32_t base, uint32_t typeField, uint32_t nameField,
+                             uint32_t languageField, uint32_t entry, PeResource* resource) {
+    uint32_t dataRva;
+    uint32_t dataSize;
+    size_t dataOffset;
+    if (!ReadResourceName(image, base, typeField, &resource->type) ||
+        !ReadResourceName(image, base, nameField, &resource->name) ||
+        (languageField & ResourceSubdirectory) != 0 || !ReadU32AtRva(image, base + entry, &dataRva) ||
+        !ReadU32AtRva(image, base + entry + 4, &dataSize) ||
+        !RvaToOffset(image, dataRva, dataSize, &dataOffset))
+        return false;
+    resource->language = languageField;
+    resource->data.assign(image.bytes.begin() + static_cast<std::ptrdiff_t>(dataOffset),
+                          image.bytes.begin() + static_cast<std::ptrdiff_t>(dataOffset + dataSize));
+    return true;
+}
+
+// Reads the third level of the tree under one type and name: a data entry
+// per language.
+static bool ReadResourceLanguages(const PeImage& image, uint32_t base, uint32_t typeField,
+                                  const std::pair<uint32_t, uint32_t>& name,
+                                  std::vector<PeResource>* resources) {
+    if ((name.second & ResourceSubdirectory) == 0) return false;
+    std::vector<std::pair<uint32_t, uint32_t>> languages;
+    if (!ReadResourceDirectory(image, base, name.second & ~ResourceSubdirectory, &languages)) return false;
+    for (const auto& language : languages) {
+        if ((language.second & ResourceSubdirectory) != 0) return false;
+        PeResource resource;
+        if (!ReadResourceData(image, base, typeField, name.first, language.first, language.second, &resource))
+            return false;
+        resources->push_back(resource);
+    }
+    return true;
+}
+
 bool ReadPeResources(const PeImage& image, std::vector<PeResource>* resources) {
     resources->clear();
     const uint32_t base = image.directoryRva[PeDirectoryResource];
     if (base == 0) return true;
-    const uint32_t Subdirectory = 0x80000000u;
 
-    std::vector<std::pair<uint32_t, uint32_t>> types, names, languages;
+    std::vector<std::pair<uint32_t, uint32_t>> types;
+    std::vector<std::pair<uint32_t, uint32_t>> names;
     if (!ReadResourceDirectory(image, base, 0, &types)) return false;
     for (const auto& type : types) {
-        if ((type.second & Subdirectory) == 0) return false;
-        if (!ReadResourceDirectory(image, base, type.second & ~Subdirectory, &names)) return false;
+        if ((type.second & ResourceSubdirectory) == 0) return false;
+        if (!ReadResourceDirectory(image, base, type.second & ~ResourceSubdirectory, &names)) return false;
         for (const auto& name : names) {
-            if ((name.second & Subdirectory) == 0) return false;
-            if (!ReadResourceDirectory(image, base, name.second & ~Subdirectory, &languages)) return false;
-            for (const auto& language : languages) {
-                // The third level holds data entries: data address and size.
-                if ((language.second & Subdirectory) != 0) return false;
-                PeResource resource;
-                uint32_t dataRva, dataSize;
-                size_t dataOffset;
-                if (!ReadResourceName(image, base, type.first, &resource.type) ||
-                    !ReadResourceName(image, base, name.first, &resource.name) ||
-                    (language.first & Subdirectory) != 0 ||
-                    !ReadU32AtRva(image, base + language.second, &dataRva) ||
-                    !ReadU32AtRva(image, base + language.second + 4, &dataSize) ||
-                    !RvaToOffset(image, dataRva, dataSize, &dataOffset))
-                    return false;
-                resource.language = language.first;
-                resource.data.assign(image.bytes.begin() + static_cast<std::ptrdiff_t>(dataOffset),
-                                     image.bytes.begin() + static_cast<std::ptrdiff_t>(dataOffset + dataSize));
-                resources->push_back(resource);
-            }
+            if (!ReadResourceLanguages(image, base, type.first, name, resources)) return false;
         }
     }
     return true;
@@ -300,15 +351,14 @@ static bool ReadNameOrOrdinal(const std::vector<uint8_t>& b, size_t* offset, Dia
     return ReadWideText(b, offset, &field->text);
 }
 
-static size_t AlignToWord32(size_t offset) {
-    return (offset + 3) & ~static_cast<size_t>(3);
-}
+static size_t AlignToWord32(size_t offset) { return (offset + 3) & ~static_cast<size_t>(3); }
 
 static bool ParseDialogItemEx(const std::vector<uint8_t>& b, size_t* offset, DialogItemEx* item) {
     uint32_t id;
     size_t at = AlignToWord32(*offset);
-    if (!ReadU32(b, at, &item->helpId) || !ReadU32(b, at + 4, &item->exStyle) || !ReadU32(b, at + 8, &item->style) ||
-        !ReadI16(b, at + 12, &item->x) || !ReadI16(b, at + 14, &item->y) || !ReadI16(b, at + 16, &item->cx) ||
+    if (!ReadU32(b, at, &item->helpId) || !ReadU32(b, at + 4, &item->exStyle) ||
+        !ReadU32(b, at + 8, &item->style) || !ReadI16(b, at + 12, &item->x) ||
+        !ReadI16(b, at + 14, &item->y) || !ReadI16(b, at + 16, &item->cx) ||
         !ReadI16(b, at + 18, &item->cy) || !ReadU32(b, at + 20, &id))
         return false;
     item->id = static_cast<int32_t>(id);
@@ -325,8 +375,9 @@ static bool ParseDialogItemEx(const std::vector<uint8_t>& b, size_t* offset, Dia
 bool ParseDialogTemplateEx(const std::vector<uint8_t>& data, DialogTemplateEx* dialog) {
     *dialog = DialogTemplateEx();
     const std::vector<uint8_t>& b = data;
-    if (!ReadU16(b, 0, &dialog->version) || !ReadU16(b, 2, &dialog->signature) || !ReadU32(b, 4, &dialog->helpId) ||
-        !ReadU32(b, 8, &dialog->exStyle) || !ReadU32(b, 12, &dialog->style) || !ReadU16(b, 16, &dialog->itemCount) ||
+    if (!ReadU16(b, 0, &dialog->version) || !ReadU16(b, 2, &dialog->signature) ||
+        !ReadU32(b, 4, &dialog->helpId) || !ReadU32(b, 8, &dialog->exStyle) ||
+        !ReadU32(b, 12, &dialog->style) || !ReadU16(b, 16, &dialog->itemCount) ||
         !ReadI16(b, 18, &dialog->x) || !ReadI16(b, 20, &dialog->y) || !ReadI16(b, 22, &dialog->cx) ||
         !ReadI16(b, 24, &dialog->cy))
         return false;

@@ -20,9 +20,9 @@ struct PeSection {
 struct PeImage {
     std::vector<uint8_t> bytes;
     uint16_t machine;
-    uint16_t characteristics;     // of the COFF file header
+    uint16_t characteristics;  // of the COFF file header
     uint32_t timeDateStamp;
-    uint16_t optionalMagic;       // 0x10B for PE32
+    uint16_t optionalMagic;  // 0x10B for PE32
     uint32_t entryPoint;
     uint32_t imageBase;
     uint16_t subsystem;
@@ -38,8 +38,8 @@ enum : uint32_t {
 };
 
 struct PeExport {
-    std::string name;             // empty for an export by ordinal only
-    uint32_t ordinal;             // biased by the directory's base
+    std::string name;  // empty for an export by ordinal only
+    uint32_t ordinal;  // biased by the directory's base
     uint32_t rva;
 };
 
@@ -53,8 +53,8 @@ struct PeExports {
 
 struct PeImportedDll {
     std::string name;
-    std::vector<std::string> functions;   // imported by name
-    std::vector<uint16_t> ordinals;       // imported by ordinal
+    std::vector<std::string> functions;  // imported by name
+    std::vector<uint16_t> ordinals;      // imported by ordinal
 };
 
 // A resource name: an integer identifier, or a text.
@@ -76,7 +76,7 @@ struct PeResource {
 struct DialogNameOrOrdinal {
     enum Kind { Absent, Ordinal, Text } kind;
     uint16_t ordinal;
-    std::string text;             // UTF-16 code units below 128 only
+    std::string text;  // UTF-16 code units below 128 only
 };
 
 struct DialogItemEx {
@@ -101,13 +101,13 @@ struct DialogTemplateEx {
     DialogNameOrOrdinal menu;
     DialogNameOrOrdinal windowClass;
     std::string title;
-    uint16_t pointSize;           // present only with DS_SETFONT or DS_SHELLFONT
+    uint16_t pointSize;  // present only with DS_SETFONT or DS_SHELLFONT
     uint16_t weight;
     uint8_t italic;
     uint8_t charset;
     std::string typeface;
     std::vector<DialogItemEx> items;
-    size_t bytesUsed;             // end of the last item, before any padding
+    size_t bytesUsed;  // end of the last item, before any padding
 };
 
 // Reads the file and its headers.
