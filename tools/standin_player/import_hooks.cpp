@@ -5,6 +5,7 @@
 // each tick is logged, and a tick that arrives once the plug-in has let its
 // timer go, or has been unloaded, is reported instead of running code that
 // may no longer be there.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -32,6 +33,8 @@ struct PluginTimer {
 static std::mutex timerLock;
 static PluginTimer timers[TimerSlots];
 static int timerCount;
+static std::atomic<uint32_t> ticksStarted;
+static std::atomic<uint32_t> ticksEnded;
 
 static uintptr_t Handle(HWND window) { return reinterpret_cast<uintptr_t>(window); }
 
@@ -49,7 +52,11 @@ static void CALLBACK TickTrampoline(HWND window, UINT message, UINT_PTR id, DWOR
         return;
     }
     LogPlayerCall(PlayerCallKind::TickStart, static_cast<int64_t>(id), Handle(window));
+    ++ticksStarted;
+    BeginTickView();
     proc(window, message, id, time);
+    EndTickView();
+    ++ticksEnded;
     LogPlayerCall(PlayerCallKind::TickEnd, static_cast<int64_t>(id), Handle(window));
 }
 
@@ -156,3 +163,7 @@ void ForgetPluginTimers(void) {
     std::lock_guard<std::mutex> hold(timerLock);
     timerCount = 0;
 }
+
+uint32_t PluginTicksStarted(void) { return ticksStarted; }
+
+uint32_t PluginTicksEnded(void) { return ticksEnded; }

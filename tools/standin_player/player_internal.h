@@ -25,13 +25,20 @@ void ResetPlayerTexts(void);
 // The tag's current text, or nothing when the track has no such tag.
 std::optional<std::string> TrackTag(int32_t tag);
 
+// A tick of the plug-in's timer begins or ends: with the snapshot on, the
+// window thread sees the track as it stood at the tick's beginning until
+// its end.
+void BeginTickView(void);
+void EndTickView(void);
+
 // The answer IsPlaying gives now.
 int32_t TrackIsPlayingAnswer(void);
 
 // The word GetVersion answers.
 uint32_t PlayerVersionWord(void);
 
-// Resets the track: none, stopped, version word 0x03080500.
+// Resets the track: none, stopped, version word 0x03080500, answers at once,
+// no snapshot for ticks.
 void ResetTrack(void);
 
 // Feeds one block of samples to the plug-in's Process if a track plays.

@@ -2,6 +2,7 @@
 // player takes, numbered from the sequence shared with the recording
 // stand-in of discord-rpc.dll, and the errors the player has found.
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
 
@@ -66,6 +67,13 @@ void ResetPlayerLog(void) {
 std::vector<PlayerCall> PlayerCalls(void) {
     std::lock_guard<std::mutex> hold(logLock);
     return calls;
+}
+
+void ForgetPlayerCallsBefore(uint32_t sequence) {
+    std::lock_guard<std::mutex> hold(logLock);
+    size_t kept = 0;
+    while (kept < calls.size() && calls[kept].sequence < sequence) ++kept;
+    calls.erase(calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(kept));
 }
 
 std::vector<std::string> PlayerErrors(void) {

@@ -5,6 +5,7 @@
 // accounted for: a leak, a double release or the release of a pointer the
 // player never handed out is reported.
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +73,13 @@ static PlaybackMode mode = PlaybackMode::Stopped;
 static double basePosition;         // the position when playback last started, or the position itself
 static LARGE_INTEGER playingSince;  // performance counter when playback last started
 static uint32_t versionWord = 0x03080500;
+// How much later the player answers on its two threads (see standin_player.h).
+static std::atomic<DWORD> windowThreadAnswerDelayMs;
+static std::atomic<DWORD> audioThreadAnswerDelayMs;
+// The track as a running tick sees it, when the snapshot is on; guarded by trackLock.
+static std::atomic<bool> tickSnapshot;
+static StandinTrack tickTrack;
+static bool tickTrackHeld;
 
 // Texts handed out and released, guarded by textLock. Released texts are
 // never freed, so that a second release of the same pointer is recognised;
@@ -98,6 +106,15 @@ static double PositionLocked(void) {
     return basePosition;
 }
 
+// Makes the window thread or the audio thread wait before an answer, when asked to.
+static void DelayAnswer(void) {
+    DWORD thread = GetCurrentThreadId();
+    DWORD delay = thread == PlayerWindowThreadId()  ? windowThreadAnswerDelayMs.load()
+                  : thread == PlayerAudioThreadId() ? audioThreadAnswerDelayMs.load()
+                                                    : 0;
+    if (delay != 0) Sleep(delay);
+}
+
 static uint32_t XMP_STDCALL PlayerGetVersion(void) {
     uint32_t word = PlayerVersionWord();
     LogPlayerCall(PlayerCallKind::GetVersion, word);
@@ -111,6 +128,7 @@ static HostWindow XMP_STDCALL PlayerGetWindow(void) {
 }
 
 static void XMP_STDCALL PlayerFree(void* text) {
+    DelayAnswer();
     uintptr_t key = reinterpret_cast<uintptr_t>(text);
     int64_t tag = UnknownTag;
     std::string error;
@@ -137,6 +155,7 @@ static void XMP_STDCALL PlayerFree(void* text) {
 }
 
 static char* XMP_STDCALL PlayerGetTag(int32_t tag) {
+    DelayAnswer();
     std::optional<std::string> value = TrackTag(tag);
     char* text = nullptr;
     if (value) {
@@ -152,12 +171,14 @@ static char* XMP_STDCALL PlayerGetTag(int32_t tag) {
 }
 
 static int32_t XMP_STDCALL PlayerIsPlaying(void) {
+    DelayAnswer();
     int32_t answer = TrackIsPlayingAnswer();
     LogPlayerCall(PlayerCallKind::IsPlaying, answer);
     return answer;
 }
 
 static double XMP_STDCALL PlayerGetTime(void) {
+    DelayAnswer();
     double position = TrackPosition();
     char text[32];
     snprintf(text, sizeof text, "%.3f", position);
@@ -207,14 +228,28 @@ size_t OutstandingTexts(void) {
 
 std::optional<std::string> TrackTag(int32_t tag) {
     std::lock_guard<std::mutex> hold(trackLock);
+    const StandinTrack& seen =
+        tickTrackHeld && GetCurrentThreadId() == PlayerWindowThreadId() ? tickTrack : track;
     switch (tag) {
-    case TagFormattedTitle: return track.title;
-    case TagLengthSeconds: return track.length;
-    case TagAlbum: return track.album;
-    case TagDate: return track.date;
-    case TagFileType: return track.fileType;
+    case TagFormattedTitle: return seen.title;
+    case TagLengthSeconds: return seen.length;
+    case TagAlbum: return seen.album;
+    case TagDate: return seen.date;
+    case TagFileType: return seen.fileType;
     default: return std::nullopt;
     }
+}
+
+void BeginTickView(void) {
+    if (!tickSnapshot) return;
+    std::lock_guard<std::mutex> hold(trackLock);
+    tickTrack = track;
+    tickTrackHeld = true;
+}
+
+void EndTickView(void) {
+    std::lock_guard<std::mutex> hold(trackLock);
+    tickTrackHeld = false;
 }
 
 int32_t TrackIsPlayingAnswer(void) {
@@ -239,12 +274,22 @@ void SetPlayerVersion(uint32_t word) {
 }
 
 void ResetTrack(void) {
+    SetAnswerDelays(0, 0);
+    tickSnapshot = false;
     std::lock_guard<std::mutex> hold(trackLock);
+    tickTrackHeld = false;
     track = StandinTrack();
     mode = PlaybackMode::Stopped;
     basePosition = 0;
     versionWord = 0x03080500;
 }
+
+void SetAnswerDelays(DWORD windowThreadMs, DWORD audioThreadMs) {
+    windowThreadAnswerDelayMs = windowThreadMs;
+    audioThreadAnswerDelayMs = audioThreadMs;
+}
+
+void SetTickTrackSnapshot(bool on) { tickSnapshot = on; }
 
 double TrackPosition(void) {
     std::lock_guard<std::mutex> hold(trackLock);
@@ -324,6 +369,14 @@ void OpenTrack(const StandinTrack& newTrack, const char* file) {
         ApplyMode(PlaybackMode::Playing);
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open", file != nullptr ? file : "(null)");
     });
+    NotifyNewTrack(file);
+}
+
+void OpenTrackOnThisThread(const StandinTrack& newTrack, const char* file) {
+    ApplyTrack(newTrack);
+    ApplyMode(PlaybackMode::Stopped);
+    ApplyMode(PlaybackMode::Playing);
+    LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open", file != nullptr ? file : "(null)");
     NotifyNewTrack(file);
 }
 

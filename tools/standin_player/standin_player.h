@@ -142,15 +142,37 @@ void SeekTrack(double seconds);
 // What the player does when the user opens a file: the track at position 0,
 // playing, then NewTrack with the file name.
 void OpenTrack(const StandinTrack& track, const char* file);
+// The same with the track changed on the calling thread instead of the
+// window thread, as a player whose decoder opens the next track itself: a
+// running tick sees the change unless SetTickTrackSnapshot holds its view.
+void OpenTrackOnThisThread(const StandinTrack& track, const char* file);
 // Closing the track: stopped, no tags, then NewTrack with null.
 void CloseTrack(void);
 double TrackPosition(void);
 PlaybackMode TrackMode(void);
 void SetPlayerVersion(uint32_t word);
+// Every call of the player's tables made on the window thread answers
+// windowThreadMs later, and every one made on the audio thread
+// audioThreadMs later (0, the default, at once): a slow player, which keeps
+// a publication's composition open long enough for other threads to act
+// meanwhile.
+void SetAnswerDelays(DWORD windowThreadMs, DWORD audioThreadMs);
+// While on (off by default), each tick of the plug-in's timer sees the
+// track's tags as they stood when the tick began, whatever changes
+// meanwhile: a player that answers each caller from one consistent view.
+// The track may then change on another thread while a tick runs.
+void SetTickTrackSnapshot(bool on);
 
 // The log.
 uint32_t NextSequence(void);
 std::vector<PlayerCall> PlayerCalls(void);
+// Forgets the log's entries numbered before `sequence`, keeping the errors:
+// a long run would otherwise hold every call it made in memory.
+void ForgetPlayerCallsBefore(uint32_t sequence);
+// Ticks of the plug-in's timers begun and ended since the program started,
+// counted apart from the log so that they survive forgetting it.
+uint32_t PluginTicksStarted(void);
+uint32_t PluginTicksEnded(void);
 std::vector<std::string> PlayerErrors(void);
 void ReportPlayerError(const std::string& error);
 size_t OutstandingTexts(void);  // texts handed out and not yet released

@@ -38,6 +38,28 @@ StandinTrack FullTrack(const char* title, const char* album, const char* date) {
     return track;
 }
 
+// Prints the call sequence of the test, or only its last lines when asked.
+static void PrintTranscript(size_t tailLines) {
+    std::string transcript = Transcript();
+    // Every line ends with a line end: the (tailLines + 1)-th from the end
+    // closes the last line left out.
+    size_t cut = 0;
+    size_t position = transcript.size();
+    size_t ends = 0;
+    while (tailLines != 0 && ends <= tailLines && position > 0) {
+        position = transcript.rfind('\n', position - 1);
+        if (position == std::string::npos) break;
+        ++ends;
+    }
+    if (tailLines != 0 && position != std::string::npos && ends > tailLines) cut = position + 1;
+    if (cut == 0) {
+        printf("The call sequence of this test:\n%s", transcript.c_str());
+    } else {
+        printf("The last %zu lines of the call sequence of this test:\n%s", tailLines,
+               transcript.c_str() + cut);
+    }
+}
+
 void PluginTest::SetUp() {
     SetUnhandledExceptionFilter(ReportCrash);
     Recorder_SetHook(nullptr, nullptr);
@@ -55,7 +77,7 @@ void PluginTest::TearDown() {
     Recorder_SetHook(nullptr, nullptr);
     for (const std::string& error : PlayerErrors()) ADD_FAILURE() << "stand-in player: " << error;
     EXPECT_EQ(OutstandingTexts(), 0u) << "texts handed out by GetTag and never released";
-    if (HasFailure()) printf("The call sequence of this test:\n%s", Transcript().c_str());
+    if (HasFailure()) PrintTranscript(transcriptTailLines);
     StopPlayer();
 }
 

@@ -121,6 +121,20 @@ LRESULT CheckState(HWND dialog, int control);
 // A click on a dialog control (BM_CLICK), as the user's mouse would.
 void Click(HWND dialog, int control);
 
+// ---- what the process holds ----
+
+// Kernel handles the process holds: GetProcessHandleCount, or, where it
+// answers 0 (Wine 8), the process's entries in the system's handle table.
+uint32_t ProcessHandleCount(void);
+
+// GDI objects the process holds: GetGuiResources, or, where it answers 0
+// (Wine 8), the live entries of Wine's GDI object table.
+uint32_t GdiObjectCount(void);
+
+// USER objects the process holds: GetGuiResources, or, where it answers 0
+// (Wine 8), the windows the process owns, top-level and child.
+uint32_t UserObjectCount(void);
+
 // ---- the fixture ----
 
 // The full path of the plug-in beside the test program.
@@ -144,6 +158,9 @@ protected:
 
     bool instanceLive = false;
     bool pluginLoaded = false;
+    // The most lines of the call sequence a failed test prints, from its
+    // end; 0 prints it whole. Long tests log too much to print it all.
+    size_t transcriptTailLines = 0;
 };
 
 // A track with every tag: title, length 200 s, album, date and file type.

@@ -1,0 +1,436 @@
+// Many instances in a row, as a player does when the user switches the
+// plug-in on and off: each New and Free pair up with the library's
+// initialisation and shutdown and with the timer's start and stop; nothing
+// of the plug-in runs between a Free and the next New, whatever
+// notifications arrive; no handle, GDI object or window is left behind; and
+// once the plug-in is unloaded the player's message loop runs on without
+// ever entering it. The same with notifications racing the instance's end
+// from the audio thread, and with the settings dialog open at every Free.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "harness/harness.h"
+
+// Cycles run before the counts are taken: Wine and the C runtime make some
+// of their objects on first use and keep them.
+static const int WarmUpCycles = 5;
+static const int Cycles = 200;
+// Every this many cycles the instance lives until its timer has ticked, so
+// that the timer of a late instance is known to run, and its Free to stop it.
+static const int TickingCycleEvery = 50;
+// Handles the process may gain over the cycles without a fault of the
+// plug-in: winpthreads makes the event behind a std::mutex the first time
+// the lock is contended and keeps it for the lock's life, and the
+// stand-in's log, track and text locks can first be contended at any point
+// of a run. Far below the one handle per cycle a leak would add.
+static const uint32_t HandleSlack = 4;
+// GDI and USER objects the process may gain the same way: Wine makes a
+// few objects of its own the first time it needs them, which on a busy
+// machine can fall anywhere in a run (one GDI object has been seen to
+// appear so). A leak of one object per cycle would add 20 in the shortest
+// run here.
+static const uint32_t ObjectSlack = 2;
+// Counts are taken this many times, a little apart, and the least kept:
+// an object of a paint under way at one count is gone at the next.
+static const int CountSamples = 5;
+static const DWORD CountSpacingMs = 20;
+
+static const int RacingCycles = 50;
+// The player takes this long over each call it answers on the audio thread,
+// so that a notification's composition lasts some 15 ms and Free nearly
+// always comes while one is under way.
+static const DWORD AudioThreadAnswerDelayMs = 1;
+// The pause between one instance's Free and the next New: longer than a
+// composition, so that one under way at Free ends before the next New.
+static const DWORD BetweenInstancesMs = 25;
+
+static const int DialogWarmUpCycles = 3;
+static const int DialogCycles = 20;
+static const char DialogCaption[] = "XMPlay Nowglow Configuration";
+enum : int { ShowAlbumDateControl = 1004 };
+static const int DialogWaitMs = 5000;
+
+// How long the player's message loop runs on after the plug-in is unloaded.
+static const DWORD AfterUnloadMs = 5000;
+
+static const char TrackFile[] = "C:\\Music\\cycle.mp3";
+
+// What the process holds.
+struct Holdings {
+    uint32_t handles;
+    uint32_t gdiObjects;
+    uint32_t userObjects;
+};
+
+static Holdings Count(void) {
+    Holdings least = {UINT32_MAX, UINT32_MAX, UINT32_MAX};
+    for (int sample = 0; sample < CountSamples; ++sample) {
+        if (sample != 0) Sleep(CountSpacingMs);
+        least.handles = std::min(least.handles, ProcessHandleCount());
+        least.gdiObjects = std::min(least.gdiObjects, GdiObjectCount());
+        least.userObjects = std::min(least.userObjects, UserObjectCount());
+    }
+    return least;
+}
+
+static void PrintHoldings(const char* when, const Holdings& held) {
+    printf("%s: %u handles, %u GDI objects, %u USER objects\n", when, static_cast<unsigned>(held.handles),
+           static_cast<unsigned>(held.gdiObjects), static_cast<unsigned>(held.userObjects));
+    fflush(stdout);
+}
+
+// ---- calls into the unloaded image ----
+
+// The plug-in's image as it lay in memory before it was unloaded, and the
+// access violations seen since at an address inside it, whether executing
+// there or reading it. Seen first-chance, by a vectored handler, because
+// Windows and Wine swallow a fault inside a timer callback.
+static std::atomic<uintptr_t> unloadedStart;
+static std::atomic<uintptr_t> unloadedEnd;
+static std::atomic<uint32_t> faultsInUnloadedImage;
+static std::atomic<uintptr_t> firstFaultAddress;
+
+static bool InUnloadedImage(uintptr_t address) { return address >= unloadedStart && address < unloadedEnd; }
+
+static LONG CALLBACK SpotFaultInUnloadedImage(EXCEPTION_POINTERS* exception) {
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+    uintptr_t at = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
+    uintptr_t target = record->NumberParameters >= 2 ? record->ExceptionInformation[1] : 0;
+    if (InUnloadedImage(at) || InUnloadedImage(target)) {
+        uintptr_t none = 0;
+        firstFaultAddress.compare_exchange_strong(none, at);
+        ++faultsInUnloadedImage;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// A test of many instances, with the checks the cycles share.
+class InstanceCyclesTest : public PluginTest {
+protected:
+    void TearDown() override {
+        if (guard != nullptr) RemoveVectoredExceptionHandler(guard);
+        guard = nullptr;
+        PluginTest::TearDown();
+    }
+
+    // New, notifications that publish, maybe a tick, Free, then
+    // notifications that must do nothing; the notifications come from the
+    // window, the audio and a third thread in turn.
+    void RunCycle(int cycle);
+
+    // New, the settings dialog opened and changed, Free while it is open.
+    void RunDialogCycle(int cycle);
+
+    // Unloads the plug-in, lets the player's message loop run on for a while,
+    // and checks that nothing entered the unloaded image meanwhile.
+    void UnloadAndRunOn(DWORD runMs);
+
+    PVOID guard = nullptr;
+};
+
+void InstanceCyclesTest::RunCycle(int cycle) {
+    static const NotifyThread threads[] = {NotifyThread::Window, NotifyThread::Audio, NotifyThread::Caller};
+    SetNotifyThread(threads[cycle % 3]);
+    std::string title = "Cycle " + std::to_string(cycle);
+    std::string album = "Album " + std::to_string(cycle);
+    SetTrack(FullTrack(title.c_str(), album.c_str()));
+
+    uint32_t starting = Mark();
+    StartInstance();
+    uint32_t started = Mark();
+    ASSERT_EQ(CallOrder(starting, started), "GetWindow Initialize GetVersion SetTimer") << "cycle " << cycle;
+    std::vector<PlayerCall> set = PlayerCallsBetween(starting, started, PlayerCallKind::SetTimer);
+    ASSERT_EQ(set.size(), 1u);
+    ASSERT_NE(set[0].result, 0) << "cycle " << cycle << ": the timer was not set";
+
+    NotifyNewTrack(TrackFile);
+    NotifyNewTitle(title.c_str());
+    NotifyReset();
+    std::vector<RecordedCall> published = PresencesBetween(started, Mark());
+    ASSERT_EQ(published.size(), 3u) << "cycle " << cycle
+                                    << ": a live instance's notification did not publish";
+    for (const RecordedCall& call : published) {
+        ASSERT_EQ(Text(call.presence.details), title) << Describe(call);
+        ASSERT_EQ(Text(call.presence.state), album + " (2009)") << Describe(call);
+    }
+    if (cycle % TickingCycleEvery == TickingCycleEvery - 1) {
+        ASSERT_TRUE(WaitForTick(started, TickMs + SlackMs))
+            << "cycle " << cycle << ": the timer never ticked";
+    }
+
+    uint32_t freeing = Mark();
+    EndInstance();
+    uint32_t freed = Mark();
+    ASSERT_EQ(CallOrder(freeing, freed), "KillTimer Clear Shutdown") << "cycle " << cycle;
+    std::vector<PlayerCall> killed = PlayerCallsBetween(freeing, freed, PlayerCallKind::KillTimer);
+    ASSERT_NE(killed[0].result, 0) << "cycle " << cycle << ": KillTimer found no timer to kill";
+
+    // The player goes on between two instances: the notifications find no
+    // instance and must neither ask the player anything nor publish.
+    NotifyNewTrack(TrackFile);
+    NotifyNewTitle(title.c_str());
+    NotifyReset();
+    NotifyNewTrack(nullptr);
+    uint32_t quiet = Mark();
+    ASSERT_EQ(CallOrder(freed, quiet), "") << "cycle " << cycle << ": the plug-in ran after Free";
+    ASSERT_TRUE(PlayerCallsBetween(freed, quiet, PlayerCallKind::TickStart).empty())
+        << "cycle " << cycle << ": a tick arrived after Free";
+}
+
+void InstanceCyclesTest::RunDialogCycle(int cycle) {
+    StartInstance();
+    std::shared_future<void> config = PluginConfig();
+    HWND dialog = WaitForThreadWindow(PlayerWindowThreadId(), DialogCaption, "#32770", DialogWaitMs);
+    ASSERT_NE(dialog, nullptr) << "cycle " << cycle << ": the dialog did not appear";
+    // A change that the instance's end must not store.
+    Click(dialog, ShowAlbumDateControl);
+
+    // Free comes from the player's window thread, inside the dialog's modal loop.
+    uint32_t freeing = Mark();
+    EndInstance();
+    uint32_t freed = Mark();
+    ASSERT_EQ(CallOrder(freeing, freed), "EndDialog KillTimer Clear Shutdown") << "cycle " << cycle;
+    ASSERT_EQ(config.wait_for(std::chrono::milliseconds(DialogWaitMs)), std::future_status::ready)
+        << "cycle " << cycle << ": Config did not return";
+    ASSERT_TRUE(WaitForWindowGone(dialog, DialogWaitMs))
+        << "cycle " << cycle << ": the dialog is still there";
+    std::vector<PlayerCall> left = PlayerCallsBetween(freeing, SequenceEnd, PlayerCallKind::DialogBoxLeave);
+    ASSERT_EQ(left.size(), 1u);
+    ASSERT_EQ(left[0].result, 0) << "cycle " << cycle << ": the dialog did not end as on Cancel";
+    int32_t words[3] = {-7, -7, -7};
+    ASSERT_EQ(PluginGetConfig(words), 12u);
+    ASSERT_EQ(words[0], 1) << "cycle " << cycle << ": the open dialog's change was stored";
+
+    // The dialog's end forgot it: the next instance's Free has none to end.
+    StartInstance();
+    uint32_t again = Mark();
+    EndInstance();
+    ASSERT_EQ(CallOrder(again, Mark()), "KillTimer Clear Shutdown") << "cycle " << cycle;
+}
+
+void InstanceCyclesTest::UnloadAndRunOn(DWORD runMs) {
+    HMODULE module = PluginModule();
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+    const IMAGE_NT_HEADERS* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module) + dos->e_lfanew);
+    unloadedStart = reinterpret_cast<uintptr_t>(module);
+    unloadedEnd = unloadedStart + nt->OptionalHeader.SizeOfImage;
+    faultsInUnloadedImage = 0;
+    firstFaultAddress = 0;
+    guard = AddVectoredExceptionHandler(1, SpotFaultInUnloadedImage);
+    ASSERT_NE(guard, nullptr);
+
+    uint32_t unloading = Mark();
+    Unload();
+    EXPECT_EQ(GetModuleHandleA("XMP-Nowglow.dll"), nullptr) << "FreeLibrary left the plug-in mapped";
+
+    // The loop keeps dispatching: work posted to it runs, again and again,
+    // while the track plays on and the audio thread keeps its pace.
+    DWORD start = GetTickCount();
+    int rounds = 0;
+    while (GetTickCount() - start < runMs) {
+        std::shared_future<void> posted = PostToWindowThread([] {});
+        ASSERT_EQ(posted.wait_for(std::chrono::seconds(2)), std::future_status::ready)
+            << "the player's message loop stopped after the unload";
+        ++rounds;
+        Sleep(100);
+    }
+    EXPECT_GT(rounds, 10);
+    uint32_t after = Mark();
+    EXPECT_EQ(CallOrder(unloading, after), "") << "the plug-in ran after its unload";
+    EXPECT_TRUE(PlayerCallsBetween(unloading, after, PlayerCallKind::TickStart).empty());
+    EXPECT_EQ(faultsInUnloadedImage.load(), 0u)
+        << "the process faulted inside the unloaded plug-in, first at " << std::hex
+        << firstFaultAddress.load();
+}
+
+// Over the whole log: the plug-in called the player, the window functions
+// and the library only while an instance lived (from New's entry to Free's
+// return) or while the player bound it; each instance opened the library
+// and then started its timer, and at its end killed the timer, then
+// cleared and shut the library down, each once, with every update while
+// the library was open. Returns the number of instances.
+static int ExpectEverythingInsideInstances(void) {
+    struct Event {
+        uint32_t sequence;
+        std::string what;
+        bool pluginCall;
+    };
+    std::vector<Event> events;
+    for (const PlayerCall& call : PlayerCalls()) {
+        switch (call.kind) {
+        case PlayerCallKind::SlotEnter: events.push_back({call.sequence, "enter " + call.text, false}); break;
+        case PlayerCallKind::SlotLeave: events.push_back({call.sequence, "leave " + call.text, false}); break;
+        case PlayerCallKind::Action: break;
+        default: events.push_back({call.sequence, PlayerCallKindName(call.kind), true}); break;
+        }
+    }
+    static const char* const libraryNames[] = {"?", "Initialize", "Update", "Clear", "Shutdown"};
+    for (const RecordedCall& call : DiscordCalls())
+        events.push_back(
+            {call.sequence, libraryNames[call.kind >= 1 && call.kind <= 4 ? call.kind : 0], true});
+    std::sort(events.begin(), events.end(),
+              [](const Event& left, const Event& right) { return left.sequence < right.sequence; });
+
+    bool live = false;
+    bool binding = false;
+    int instances = 0;
+    std::string brackets;  // the current instance's library and timer calls, updates left out
+    int outside = 0;
+    for (const Event& event : events) {
+        if (event.what == "enter New") {
+            live = true;
+            ++instances;
+            brackets.clear();
+        } else if (event.what == "leave Free") {
+            live = false;
+            EXPECT_EQ(brackets, "Initialize SetTimer KillTimer Clear Shutdown") << "instance " << instances;
+        } else if (event.what == "enter XMPDSP_GetInterface2") {
+            binding = true;
+        } else if (event.what == "leave XMPDSP_GetInterface2") {
+            binding = false;
+        } else if (event.pluginCall && !live && !binding) {
+            if (outside++ < 5)
+                ADD_FAILURE() << event.what << " at " << event.sequence << " outside an instance";
+        } else if (event.what == "Initialize" || event.what == "SetTimer" || event.what == "KillTimer" ||
+                   event.what == "Clear" || event.what == "Shutdown") {
+            brackets += (brackets.empty() ? "" : " ") + event.what;
+        } else if (event.what == "Update") {
+            EXPECT_TRUE(brackets == "Initialize" || brackets == "Initialize SetTimer")
+                << "an update outside the open connection at " << event.sequence;
+        }
+    }
+    EXPECT_EQ(outside, 0) << "calls of the plug-in outside every instance";
+    EXPECT_FALSE(live) << "the last instance never ended";
+    return instances;
+}
+
+TEST_F(InstanceCyclesTest, TwoHundredInstancesPairUpFallSilentAndLeaveNothingBehind) {
+    transcriptTailLines = 200;
+    // Before the first New: a notification then does nothing.
+    OpenTrack(FullTrack(), TrackFile);
+    for (int cycle = 0; cycle < WarmUpCycles; ++cycle) ASSERT_NO_FATAL_FAILURE(RunCycle(cycle));
+    Holdings before = Count();
+    PrintHoldings("after the warm-up", before);
+
+    DWORD start = GetTickCount();
+    for (int cycle = WarmUpCycles; cycle < WarmUpCycles + Cycles; ++cycle) {
+        ASSERT_NO_FATAL_FAILURE(RunCycle(cycle));
+    }
+    printf("%d cycles took %lu ms\n", Cycles, static_cast<unsigned long>(GetTickCount() - start));
+    Holdings after = Count();
+    PrintHoldings("after the cycles", after);
+    ASSERT_GT(before.handles, 0u) << "the handle count cannot be read here";
+    EXPECT_LE(after.handles, before.handles + HandleSlack) << "handles leaked over " << Cycles << " cycles";
+    EXPECT_LE(after.gdiObjects, before.gdiObjects + ObjectSlack) << "GDI objects leaked";
+    EXPECT_LE(after.userObjects, before.userObjects + ObjectSlack) << "USER objects leaked";
+
+    // No timer survives the last Free: two more ticks' time brings no tick.
+    uint32_t lastFree = Mark();
+    Sleep(2 * TickMs + TickMs / 2);
+    EXPECT_TRUE(PlayerCallsBetween(lastFree, Mark(), PlayerCallKind::TickStart).empty())
+        << "a timer survived the last Free";
+
+    EXPECT_EQ(ExpectEverythingInsideInstances(), WarmUpCycles + Cycles);
+    ASSERT_NO_FATAL_FAILURE(UnloadAndRunOn(AfterUnloadMs));
+}
+
+TEST_F(InstanceCyclesTest, NotificationsRacingTheInstancesEndNeverReachAClosedConnection) {
+    transcriptTailLines = 200;
+    OpenTrack(FullTrack(), TrackFile);
+    SetNotifyThread(NotifyThread::Audio);
+    SetAnswerDelays(0, AudioThreadAnswerDelayMs);
+    static std::atomic<uint32_t> updates;
+    updates = 0;
+    Recorder_SetHook(
+        [](const RecordedCall* call, void*) {
+            if (call->kind == RecordedUpdatePresence) ++updates;
+        },
+        nullptr);
+
+    // The audio thread sends notifications one after another, with a short
+    // breath between them, while the instances come and go on the window
+    // thread: a notification that began before Free may still ask the
+    // player, but must not reach the library once Free has closed it.
+    std::atomic<bool> stop{false};
+    std::thread flood([&stop] {
+        for (uint32_t round = 0; !stop; ++round) {
+            switch (round % 3) {
+            case 0: NotifyNewTrack(TrackFile); break;
+            case 1: NotifyNewTitle("Strobe"); break;
+            default: NotifyReset(); break;
+            }
+            Sleep(1);
+        }
+    });
+    bool published = true;
+    for (int cycle = 0; cycle < RacingCycles && published; ++cycle) {
+        uint32_t seen = updates;
+        StartInstance();
+        // Each instance lives until a notification has published through it,
+        // then a little longer, by a different amount each time, so that
+        // Free comes at every stage of the next notification's composition.
+        published = WaitUntil([&] { return updates != seen; }, 5000);
+        Sleep(static_cast<DWORD>(2 + cycle % 15));
+        EndInstance();
+        Sleep(BetweenInstancesMs);
+    }
+    stop = true;
+    flood.join();
+    Recorder_SetHook(nullptr, nullptr);
+    ASSERT_TRUE(published) << "a live instance's notifications did not publish";
+
+    // In sequence order, every update lies between an initialisation and
+    // the clear that precedes the shutdown.
+    std::vector<RecordedCall> calls = DiscordCalls();
+    std::sort(calls.begin(), calls.end(), [](const RecordedCall& left, const RecordedCall& right) {
+        return left.sequence < right.sequence;
+    });
+    int32_t previous = RecordedShutdown;
+    int connections = 0;
+    int strays = 0;
+    for (const RecordedCall& call : calls) {
+        bool fits = false;
+        switch (call.kind) {
+        case RecordedInitialize: fits = previous == RecordedShutdown; break;
+        case RecordedUpdatePresence:  // an update or the clear: the connection is open
+        case RecordedClearPresence:
+            fits = previous == RecordedInitialize || previous == RecordedUpdatePresence;
+            break;
+        case RecordedShutdown: fits = previous == RecordedClearPresence; break;
+        default: break;
+        }
+        if (!fits && strays++ < 5)
+            ADD_FAILURE() << "out of place: " << Describe(call) << " at " << call.sequence;
+        if (call.kind == RecordedInitialize) ++connections;
+        previous = call.kind;
+    }
+    EXPECT_EQ(strays, 0);
+    EXPECT_EQ(previous, RecordedShutdown);
+    EXPECT_EQ(connections, RacingCycles);
+    printf("%u updates over %d instances\n", static_cast<unsigned>(updates.load()), RacingCycles);
+}
+
+TEST_F(InstanceCyclesTest, DialogOpenAtEveryFreeClosesAndLeavesNothingBehind) {
+    transcriptTailLines = 200;
+    for (int cycle = 0; cycle < DialogWarmUpCycles; ++cycle) ASSERT_NO_FATAL_FAILURE(RunDialogCycle(cycle));
+    Holdings before = Count();
+    PrintHoldings("after the warm-up", before);
+    DWORD start = GetTickCount();
+    for (int cycle = DialogWarmUpCycles; cycle < DialogWarmUpCycles + DialogCycles; ++cycle) {
+        ASSERT_NO_FATAL_FAILURE(RunDialogCycle(cycle));
+    }
+    printf("%d dialog cycles took %lu ms\n", DialogCycles,
+           static_cast<unsigned long>(GetTickCount() - start));
+    Holdings after = Count();
+    PrintHoldings("after the cycles", after);
+    EXPECT_LE(after.handles, before.handles + HandleSlack) << "handles leaked";
+    EXPECT_LE(after.gdiObjects, before.gdiObjects + ObjectSlack) << "GDI objects leaked";
+    EXPECT_LE(after.userObjects, before.userObjects + ObjectSlack) << "USER objects leaked";
+
+    // With every dialog gone, the unloaded plug-in is never entered again.
+    ASSERT_NO_FATAL_FAILURE(UnloadAndRunOn(TickMs));
+}
