@@ -5,7 +5,7 @@ set -eu
 
 packages="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
 googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-clang-format clang-tidy cppcheck zip unzip librsvg2-bin xvfb xauth imagemagick
+clang-format clang-tidy cppcheck zip unzip librsvg2-bin librsvg2-common xvfb xauth imagemagick
 fonts-wine fonts-dejavu-core"
 
 missing=""
