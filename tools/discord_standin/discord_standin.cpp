@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/common/wall_clock_ms.h"
 #include "tools/discord_standin/discord_recorder.h"
 #include "tools/discord_standin/presence_printer.h"
 
@@ -20,17 +21,6 @@ static volatile LONG sequenceCounter;
 static volatile LONG printMode;
 static RecorderHook hook;
 static void* hookContext;
-
-// Milliseconds since 1970-01-01 00:00:00 UTC.
-static int64_t WallClockMs(void) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    const uint64_t unixEpochTicks = 116444736000000000ULL;  // 100 ns ticks from 1601 to 1970
-    return static_cast<int64_t>((ticks.QuadPart - unixEpochTicks) / 10000ULL);
-}
 
 // Copies one text field, never keeping the caller's pointer.
 static void CopyText(RecordedText* out, const char* text) {

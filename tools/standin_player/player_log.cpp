@@ -29,16 +29,6 @@ uint32_t NextSequence(void) {
     return ++ownSequence;
 }
 
-int64_t WallClockMs(void) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    const uint64_t unixEpochTicks = 116444736000000000ULL;  // 100 ns ticks from 1601 to 1970
-    return static_cast<int64_t>((ticks.QuadPart - unixEpochTicks) / 10000ULL);
-}
-
 uint32_t LogPlayerCall(PlayerCallKind kind, int64_t number, uintptr_t handle, int64_t extra, int64_t result,
                        const std::string& text, const std::string& caption) {
     PlayerCall call;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/xmp_host.h"
+#include "tools/common/wall_clock_ms.h"
 
 // The current track as the player describes it through GetTag; a tag that is
 // std::nullopt is missing (GetTag answers null).
@@ -178,4 +179,3 @@ void ReportPlayerError(const std::string& error);
 size_t OutstandingTexts(void);  // texts handed out and not yet released
 uint32_t ProcessCallCount(void);
 const char* PlayerCallKindName(PlayerCallKind kind);
-int64_t WallClockMs(void);
