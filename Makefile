@@ -16,6 +16,7 @@ JOBS ?= 2
 DISCORD_APP_ID ?=
 APP_ID_FLAG := $(if $(DISCORD_APP_ID),-DNOWGLOW_DISCORD_APP_ID=$(DISCORD_APP_ID),-UNOWGLOW_DISCORD_APP_ID)
 FUZZ_SECONDS ?= 300
+BENCH_ARGS ?=
 
 .PHONY: all deps build native tsan bench-build fuzz-build wineprefix test demo bench fuzz dist assets screenshots clean
 .PHONY: lint format
@@ -67,7 +68,7 @@ demo: build wineprefix
 	@cmake/wine-run.sh build/win32/nowglow-demo.exe build/win32/XMP-Nowglow.dll
 
 bench: bench-build
-	@build/bench/nowglow_bench
+	@build/bench/nowglow_bench $(BENCH_ARGS)
 
 # One fuzzing job; what it finds goes to build/fuzz/corpus, crashes to build/fuzz/artifacts.
 fuzz: fuzz-build
