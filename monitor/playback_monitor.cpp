@@ -19,14 +19,15 @@ static const uint32_t JumpToleranceSeconds = 5;
 // track's. On a jump, adopts the real remaining time and returns true. All
 // differences wrap at 32 bits, so no length or position can overflow.
 static bool PositionJumped(void) {
-    expectedRemaining = WrappingSubtract(expectedRemaining, TickSeconds);
+    const int32_t expected = WrappingSubtract(expectedRemaining.load(std::memory_order_relaxed), TickSeconds);
+    expectedRemaining.store(expected, std::memory_order_relaxed);
     char* lengthText = misc->GetTag(TagLengthSeconds);
-    int32_t length = TextToInt32(lengthText);
+    const int32_t length = TextToInt32(lengthText);
     misc->Free(lengthText);
-    int32_t position = SecondsToInt32(status->GetTime());
-    int32_t remaining = WrappingSubtract(length, position);
-    if (Magnitude(WrappingSubtract(remaining, expectedRemaining)) <= JumpToleranceSeconds) return false;
-    expectedRemaining = remaining;
+    const int32_t position = SecondsToInt32(status->GetTime());
+    const int32_t remaining = WrappingSubtract(length, position);
+    if (Magnitude(WrappingSubtract(remaining, expected)) <= JumpToleranceSeconds) return false;
+    expectedRemaining.store(remaining, std::memory_order_relaxed);
     return true;
 }
 

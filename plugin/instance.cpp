@@ -48,9 +48,9 @@ void* XMP_STDCALL New(void) {
     hostWindow = misc->GetWindow();
     ConnectToDiscord();
     InitialisePresenceRecord();
-    settings.showAlbumDate = 1;
-    settings.showVersion = 1;
-    settings.timeMode = TimeRemaining;
+    settings.showAlbumDate.store(1, std::memory_order_relaxed);
+    settings.showVersion.store(1, std::memory_order_relaxed);
+    settings.timeMode.store(TimeRemaining, std::memory_order_relaxed);
     UpdateVersionText(1);
     instanceLive.store(true);
     StartStatusTimer(hostWindow);
@@ -61,7 +61,8 @@ void* XMP_STDCALL New(void) {
 // the connection. Resets no variable, so a later New starts from here.
 void XMP_STDCALL Free(void* inst) {
     (void)inst;
-    if (configDialog != nullptr) EndConfigDialog(configDialog);
+    HostWindow dialog = configDialog.load(std::memory_order_relaxed);
+    if (dialog != nullptr) EndConfigDialog(dialog);
     StopStatusTimer(hostWindow);
     // Taken under the publication lock so that no publication running on
     // another thread reaches the library after it has been shut down: a

@@ -4,10 +4,10 @@
 
 const char PluginName[] = "XMPlay Nowglow";
 
-HostWindow configDialog;
-std::atomic<uint32_t> processCount;
+std::atomic<HostWindow> configDialog;
+SharedCount processCount;
 DiscordRichPresence presence;
-int32_t expectedRemaining;
+SharedWord expectedRemaining;
 HostWindow hostWindow;
 const XMPFUNC_MISC* misc;
 const XMPFUNC_STATUS* status;

@@ -1,9 +1,11 @@
 // The plug-in-wide state: one set of module-level variables per loaded
 // module, all zero at load, and the small types every subsystem shares.
 // There is no accessor layer; each subsystem reads and writes what it owns
-// directly. Only the block counter is touched from the player's audio thread,
-// so it alone is atomic; the presence record and its buffers are written only
-// under the publication lock (presence/publication_lock.h).
+// directly. A variable that two of the player's threads may touch at once (the
+// block counter, the settings, the seek guard, the open dialog, the live flag)
+// is a lock-free atomic word, read and written whole; the presence record and
+// its buffers are written only under the publication lock
+// (presence/publication_lock.h). The player is never called under a lock.
 #pragma once
 
 #include <atomic>
@@ -29,22 +31,33 @@ enum TimeMode : int32_t {
     TimeDisabled = 2,
 };
 
+// A 32-bit word shared by the player's threads: loaded and stored whole with
+// relaxed ordering, so that no thread sees half a word or waits for another,
+// and nothing else is ordered by it.
+typedef std::atomic<int32_t> SharedWord;
+typedef std::atomic<uint32_t> SharedCount;
+static_assert(sizeof(SharedWord) == 4 && SharedWord::is_always_lock_free,
+              "a shared word is a plain 32-bit word");
+static_assert(sizeof(SharedCount) == 4 && SharedCount::is_always_lock_free,
+              "a shared count is a plain 32-bit word");
+
 // The three persisted settings, in their persisted order. Values are kept as
-// stored, unvalidated: a flag is on when its word is non-zero.
+// stored, unvalidated: a flag is on when its word is non-zero. SetConfig or
+// the dialog's OK may store a word while another thread composes.
 struct PresenceSettings {
-    int32_t showAlbumDate;
-    int32_t showVersion;
-    int32_t timeMode;
+    SharedWord showAlbumDate;
+    SharedWord showVersion;
+    SharedWord timeMode;
 };
 static_assert(sizeof(PresenceSettings) == 12, "the settings block is the image of the three words");
 
 // The display name: the descriptor's name, GetDescription and the about box's caption.
 extern const char PluginName[];
 
-extern HostWindow configDialog;                    // the open settings dialog, or null
-extern std::atomic<uint32_t> processCount;         // Process calls, wraps; only compared for change
+extern std::atomic<HostWindow> configDialog;       // the open settings dialog, or null
+extern SharedCount processCount;                   // Process calls, wraps; only compared for change
 extern DiscordRichPresence presence;               // the one record sent to the library
-extern int32_t expectedRemaining;                  // the monitor's seek guard, seconds
+extern SharedWord expectedRemaining;               // the monitor's seek guard, seconds
 extern HostWindow hostWindow;                      // the player's main window; owns the status timer
 extern const XMPFUNC_MISC* misc;                   // the player's interface 0
 extern const XMPFUNC_STATUS* status;               // the player's interface 4

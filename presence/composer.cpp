@@ -15,7 +15,7 @@ static const char StoppedState[] = "";
 TimeArguments ReadTimeArguments(void) {
     TimeArguments arguments = {-1, 0};
     // Read once, so one composition follows one mode even if it changes meanwhile.
-    int32_t mode = settings.timeMode;
+    const int32_t mode = settings.timeMode.load(std::memory_order_relaxed);
     if (mode == TimeDisabled) return arguments;
     arguments.position = SecondsToInt32(status->GetTime());
     if (mode == TimeRemaining) {
@@ -39,7 +39,7 @@ static void FormatAlbumLine(char* line, const char* album, const char* date, con
         return;
     }
     AppendText(&builder, album);
-    if (settings.showAlbumDate != 0 && date) {
+    if (settings.showAlbumDate.load(std::memory_order_relaxed) != 0 && date) {
         AppendText(&builder, " (");
         AppendText(&builder, date);
         AppendText(&builder, ")");

@@ -21,9 +21,9 @@ static void SetCheckBox(HWND dialog, int32_t control, int32_t word) {
 // Puts the stored settings into the controls. A clock mode outside 0 to 2
 // leaves every clock button clear.
 static void ShowSettings(HWND dialog) {
-    SetCheckBox(dialog, IDC_SHOW_ALBUM_DATE, settings.showAlbumDate);
-    SetCheckBox(dialog, IDC_SHOW_VERSION, settings.showVersion);
-    const int32_t button = ClockButtonForMode(settings.timeMode);
+    SetCheckBox(dialog, IDC_SHOW_ALBUM_DATE, settings.showAlbumDate.load(std::memory_order_relaxed));
+    SetCheckBox(dialog, IDC_SHOW_VERSION, settings.showVersion.load(std::memory_order_relaxed));
+    const int32_t button = ClockButtonForMode(settings.timeMode.load(std::memory_order_relaxed));
     if (button != 0) CheckRadioButton(dialog, IDC_TIME_REMAINING, IDC_TIME_DISABLED, button);
 }
 
@@ -35,7 +35,7 @@ static INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wPara
     switch (message) {
     case WM_INITDIALOG:
         // Recorded first, so that Free can end the dialog from now on.
-        configDialog = dialog;
+        configDialog.store(dialog, std::memory_order_relaxed);
         ShowSettings(dialog);
         return TRUE;  // the platform focuses the default control
     case WM_COMMAND:
@@ -47,7 +47,7 @@ static INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wPara
         case IDCANCEL: EndDialog(dialog, 0); return FALSE;
         default: return FALSE;
         }
-    case WM_DESTROY: configDialog = nullptr; return FALSE;
+    case WM_DESTROY: configDialog.store(nullptr, std::memory_order_relaxed); return FALSE;
     default: return FALSE;
     }
 }

@@ -20,24 +20,24 @@ int32_t ClockButtonForMode(int32_t timeMode) {
 // elapsed button before the remaining one. The disabled button is never
 // asked: a group with no button checked also means no clock.
 void StoreDialogChoices(HostWindow dialog, ControlCheckedProc isChecked) {
-    settings.showAlbumDate = isChecked(dialog, IDC_SHOW_ALBUM_DATE) ? 1 : 0;
+    settings.showAlbumDate.store(isChecked(dialog, IDC_SHOW_ALBUM_DATE) ? 1 : 0, std::memory_order_relaxed);
 
     const int32_t showVersion = isChecked(dialog, IDC_SHOW_VERSION) ? 1 : 0;
-    if (showVersion != settings.showVersion) {
-        settings.showVersion = showVersion;
+    if (showVersion != settings.showVersion.load(std::memory_order_relaxed)) {
+        settings.showVersion.store(showVersion, std::memory_order_relaxed);
         UpdateVersionText(showVersion);
     }
 
+    int32_t timeMode = TimeDisabled;
     if (isChecked(dialog, IDC_TIME_ELAPSED)) {
-        settings.timeMode = TimeElapsed;
+        timeMode = TimeElapsed;
     } else if (isChecked(dialog, IDC_TIME_REMAINING)) {
-        settings.timeMode = TimeRemaining;
-    } else {
-        settings.timeMode = TimeDisabled;
+        timeMode = TimeRemaining;
     }
+    settings.timeMode.store(timeMode, std::memory_order_relaxed);
 
     // The next playing tick finds the counter changed and the guard far from
     // the track's remaining time, and republishes with the new settings.
-    expectedRemaining = -1;
+    expectedRemaining.store(-1, std::memory_order_relaxed);
     processCount.store(0, std::memory_order_relaxed);
 }

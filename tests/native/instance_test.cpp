@@ -59,7 +59,7 @@ TEST_F(InstanceTest, NewOpensTheConnectionThenStartsTheTimerAndSendsNothing) {
 }
 
 TEST_F(InstanceTest, NewInitialisesTheRecordAndTheDefaults) {
-    settings = {0, 0, 5};
+    fake::StoreSettings(0, 0, 5);
     presence.partySize = 4;
     presence.smallImageKey = "stale";
     StartInstance();
@@ -100,7 +100,7 @@ TEST_F(InstanceTest, FreeEndsAnOpenDialogFirstAndLeavesTheSettings) {
     StartInstance();
     HostWindow dialog = reinterpret_cast<HostWindow>(0x5150);
     configDialog = dialog;
-    settings = {0, 2, 1};
+    fake::StoreSettings(0, 2, 1);
     dsp->Free(instance);
     EXPECT_EQ((Names{"EndConfigDialog", "StopStatusTimer", "Discord_ClearPresence", "Discord_Shutdown"}),
               fake::CallNames());

@@ -8,14 +8,14 @@
 namespace fake {
 
 static void ResetPluginState(void) {
-    configDialog = nullptr;
+    configDialog.store(nullptr);
     processCount.store(0);
     presence = DiscordRichPresence{};
-    expectedRemaining = 0;
+    expectedRemaining.store(0);
     hostWindow = nullptr;
     misc = nullptr;
     status = nullptr;
-    settings = PresenceSettings{};
+    StoreSettings(0, 0, 0);
     module = nullptr;
     publishedState = Playing;
     observedState = Playing;
@@ -25,6 +25,12 @@ static void ResetPluginState(void) {
     std::memset(detailsBuffer, 0, sizeof detailsBuffer);
     std::memset(largeImageTextBuffer, 0, sizeof largeImageTextBuffer);
     std::memset(stateBuffer, 0, sizeof stateBuffer);
+}
+
+void StoreSettings(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode) {
+    settings.showAlbumDate.store(showAlbumDate);
+    settings.showVersion.store(showVersion);
+    settings.timeMode.store(timeMode);
 }
 
 void Reset(void) {

@@ -43,6 +43,10 @@ namespace fake {
 // timer not running, text accounting zero, no observer, no thread track.
 void Reset(void);
 
+// Stores the three settings words as SetConfig with a 12-byte block would,
+// without rebuilding the version text.
+void StoreSettings(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode);
+
 // Binds the plug-in to the fake player through XMPDSP_GetInterface2(1, ...)
 // and returns the descriptor it hands out. The two interface requests are
 // logged as "Interface(0)" and "Interface(4)".
