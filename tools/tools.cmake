@@ -10,6 +10,7 @@ set(NOWGLOW_TOOLS_DEFINITIONS WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
 add_library(discord_standin SHARED
     tools/discord_standin/discord_standin.cpp
     tools/discord_standin/presence_printer.cpp
+    tools/common/call_gate.cpp
     tools/discord_standin/discord-rpc.def)
 set_target_properties(discord_standin PROPERTIES
     OUTPUT_NAME discord-rpc PREFIX "" SUFFIX ".dll"

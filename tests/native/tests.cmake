@@ -1,17 +1,17 @@
 # Native tests of the portable code. Fakes of the player, of the presence
 # library, of the Windows services and of the clock live in fakes/; every
 # *_test.cpp beside this file joins the unit-test program, every
-# tests/stress/*_stress.cpp the ThreadSanitizer program, every
+# tests/stress/*.cpp (the tests of threads) the ThreadSanitizer program, every
 # tests/bench/*.cpp the benchmark program, and every tests/fuzz/*.cpp the
 # fuzz target.
 file(GLOB NOWGLOW_NATIVE_FAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/fakes/*.cpp)
-add_library(nowglow_fakes STATIC ${NOWGLOW_NATIVE_FAKE_SOURCES})
+add_library(nowglow_fakes STATIC ${NOWGLOW_NATIVE_FAKE_SOURCES} ${CMAKE_SOURCE_DIR}/tools/common/call_gate.cpp)
 target_link_libraries(nowglow_fakes PUBLIC nowglow_core Threads::Threads)
 target_include_directories(nowglow_fakes PUBLIC ${CMAKE_SOURCE_DIR}/tests/native)
 target_compile_options(nowglow_fakes PRIVATE ${NOWGLOW_COMMON_WARNINGS})
 
 if(NOWGLOW_SANITIZE STREQUAL "thread")
-    file(GLOB NOWGLOW_STRESS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/stress/*_stress.cpp)
+    file(GLOB NOWGLOW_STRESS_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/stress/*.cpp)
     add_executable(nowglow_stress_tests ${NOWGLOW_STRESS_SOURCES})
     target_link_libraries(nowglow_stress_tests PRIVATE nowglow_fakes GTest::gtest_main)
     target_compile_options(nowglow_stress_tests PRIVATE ${NOWGLOW_COMMON_WARNINGS})

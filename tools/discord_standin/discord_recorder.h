@@ -84,7 +84,8 @@ uint32_t DISCORD_CDECL Recorder_CallCount(void);
 // Copies call number index (0 = oldest) to out; 0 when there is no such call.
 int32_t DISCORD_CDECL Recorder_ReadCall(uint32_t index, RecordedCall* out);
 
-// Forgets every recorded call; the sequence goes on.
+// Forgets every recorded call, and starts counting the most callers inside
+// at once afresh; the sequence goes on.
 void DISCORD_CDECL Recorder_Clear(void);
 
 // Non-zero: print every call as a person would see the profile (the demo).
@@ -92,5 +93,24 @@ void DISCORD_CDECL Recorder_SetPrintMode(int32_t on);
 
 // Installs (or, with null, removes) the hook called after each call.
 void DISCORD_CDECL Recorder_SetHook(RecorderHook hook, void* context);
+
+// Holding callers inside the library: from now on a call of a kind in
+// kindMask (bit k for RecordedCallKind k) waits inside the library, already
+// recorded and its hook run, until released.
+void DISCORD_CDECL Recorder_HoldCalls(uint32_t kindMask);
+
+// Lets the callers held now go on; later calls of a held kind wait again.
+void DISCORD_CDECL Recorder_ReleaseHeld(void);
+
+// Lets every held caller go and holds no more.
+void DISCORD_CDECL Recorder_StopHolding(void);
+
+// Waits up to timeoutMs until at least count calls of the kind are held;
+// non-zero when they are.
+int32_t DISCORD_CDECL Recorder_WaitForHeld(int32_t kind, uint32_t count, uint32_t timeoutMs);
+
+// The most callers that were inside the library's four functions at once
+// since the last clear.
+uint32_t DISCORD_CDECL Recorder_MostInsideAtOnce(void);
 
 }  // extern "C"

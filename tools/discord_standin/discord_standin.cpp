@@ -1,12 +1,14 @@
 // The recording stand-in of discord-rpc.dll. It exports the library's four
 // functions with the library's ABI, copies every field of every call it
 // receives, and lets a test or the demo read the calls back. Calls may come
-// from several threads at once; one lock guards the recording.
+// from several threads at once; one lock guards the recording. A gate
+// (tools/common/call_gate.h) can hold callers inside and counts them.
 #include <windows.h>
 
 #include <cstring>
 #include <vector>
 
+#include "tools/common/call_gate.h"
 #include "tools/common/wall_clock_ms.h"
 #include "tools/discord_standin/discord_recorder.h"
 #include "tools/discord_standin/presence_printer.h"
@@ -58,8 +60,10 @@ static void CopyPresence(RecordedPresence* out, const DiscordRichPresence* in) {
     out->instance = in->instance;
 }
 
-// Starts a record of the given kind, stamped now.
+// Counts a caller in at its entry into the library and starts a record of
+// the given kind, stamped now.
 static void BeginCall(RecordedCall* call, RecordedCallKind kind) {
+    GateEnter();
     memset(call, 0, sizeof *call);
     call->sequence = Recorder_NextSequence();
     call->wallClockMs = WallClockMs();
@@ -67,7 +71,8 @@ static void BeginCall(RecordedCall* call, RecordedCallKind kind) {
     call->kind = kind;
 }
 
-// Stores the call, prints it in print mode, then runs the hook unlocked.
+// Stores the call, prints it in print mode, runs the hook unlocked, and lets
+// the caller leave the library once the gate lets it.
 static void FinishCall(const RecordedCall* call) {
     AcquireSRWLockExclusive(&recorderLock);
     if (recordedCalls == nullptr) recordedCalls = new std::vector<RecordedCall>();
@@ -77,6 +82,7 @@ static void FinishCall(const RecordedCall* call) {
     void* currentContext = hookContext;
     ReleaseSRWLockExclusive(&recorderLock);
     if (currentHook != nullptr) currentHook(call, currentContext);
+    GateLeave(static_cast<uint32_t>(call->kind));
 }
 
 extern "C" {
@@ -146,6 +152,7 @@ void DISCORD_CDECL Recorder_Clear(void) {
     AcquireSRWLockExclusive(&recorderLock);
     if (recordedCalls != nullptr) recordedCalls->clear();
     ReleaseSRWLockExclusive(&recorderLock);
+    GateResetMost();
 }
 
 void DISCORD_CDECL Recorder_SetPrintMode(int32_t on) { InterlockedExchange(&printMode, on != 0 ? 1 : 0); }
@@ -156,5 +163,17 @@ void DISCORD_CDECL Recorder_SetHook(RecorderHook newHook, void* context) {
     hookContext = context;
     ReleaseSRWLockExclusive(&recorderLock);
 }
+
+void DISCORD_CDECL Recorder_HoldCalls(uint32_t kindMask) { GateHold(kindMask); }
+
+void DISCORD_CDECL Recorder_ReleaseHeld(void) { GateReleaseHeld(); }
+
+void DISCORD_CDECL Recorder_StopHolding(void) { GateStopHolding(); }
+
+int32_t DISCORD_CDECL Recorder_WaitForHeld(int32_t kind, uint32_t count, uint32_t timeoutMs) {
+    return GateWaitForHeld(static_cast<uint32_t>(kind), count, timeoutMs) ? 1 : 0;
+}
+
+uint32_t DISCORD_CDECL Recorder_MostInsideAtOnce(void) { return GateMostInside(); }
 
 }  // extern "C"

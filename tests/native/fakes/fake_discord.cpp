@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fakes/fakes_internal.h"
+#include "tools/common/call_gate.h"
 
 namespace fake {
 
@@ -90,7 +91,27 @@ size_t ShutdownCount(void) {
     return shutdownCount;
 }
 
+static uint32_t GateKind(Call call) { return static_cast<uint32_t>(call); }
+
+void HoldLibraryCalls(std::initializer_list<Call> calls) {
+    uint32_t mask = 0;
+    for (Call call : calls) mask |= 1u << GateKind(call);
+    GateHold(mask);
+}
+
+void ReleaseHeldLibraryCalls(void) { GateReleaseHeld(); }
+
+void StopHoldingLibraryCalls(void) { GateStopHolding(); }
+
+bool WaitForHeldLibraryCalls(Call call, uint32_t count, uint32_t timeoutMs) {
+    return GateWaitForHeld(GateKind(call), count, timeoutMs);
+}
+
+size_t MostCallersInsideLibrary(void) { return GateMostInside(); }
+
 void ResetLibrary(void) {
+    GateStopHolding();
+    GateResetMost();
     presenceCount = 0;
     lastInitialize = RecordedInitialize{};
     initializeCount = 0;
@@ -100,12 +121,12 @@ void ResetLibrary(void) {
     observerContext = nullptr;
 }
 
-}  // namespace fake
+// Each of the four functions records its call under the fakes' mutex, then
+// waits in the gate while its kind is held, outside that mutex, so that the
+// test and other threads can go on meanwhile.
 
-using namespace fake;
-
-extern "C" void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHandlers* handlers,
-                                                 int autoRegister, const char* optionalSteamId) {
+static void RecordInitialize(const char* applicationId, DiscordEventHandlers* handlers, int autoRegister,
+                             const char* optionalSteamId) {
     std::lock_guard<std::mutex> hold(FakeMutex());
     RecordedInitialize& record = lastInitialize;
     record = RecordedInitialize{};
@@ -118,7 +139,7 @@ extern "C" void DISCORD_CDECL Discord_Initialize(const char* applicationId, Disc
     initializeCount++;
 }
 
-extern "C" void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
+static void RecordUpdate(const DiscordRichPresence* presence) {
     std::lock_guard<std::mutex> hold(FakeMutex());
     RecordedPresence& record = presences[presenceCount % PresenceCapacity];
     record.sequence = AppendCall(Call::DiscordUpdatePresence, static_cast<int64_t>(presenceCount), presence);
@@ -142,14 +163,43 @@ extern "C" void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* 
     if (observer) observer(record, observerContext);
 }
 
-extern "C" void DISCORD_CDECL Discord_ClearPresence(void) {
+static void RecordClear(void) {
     std::lock_guard<std::mutex> hold(FakeMutex());
     AppendCall(Call::DiscordClearPresence, 0, nullptr);
     clearCount++;
 }
 
-extern "C" void DISCORD_CDECL Discord_Shutdown(void) {
+static void RecordShutdown(void) {
     std::lock_guard<std::mutex> hold(FakeMutex());
     AppendCall(Call::DiscordShutdown, 0, nullptr);
     shutdownCount++;
+}
+
+}  // namespace fake
+
+using namespace fake;
+
+extern "C" void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHandlers* handlers,
+                                                 int autoRegister, const char* optionalSteamId) {
+    GateEnter();
+    RecordInitialize(applicationId, handlers, autoRegister, optionalSteamId);
+    GateLeave(GateKind(Call::DiscordInitialize));
+}
+
+extern "C" void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
+    GateEnter();
+    RecordUpdate(presence);
+    GateLeave(GateKind(Call::DiscordUpdatePresence));
+}
+
+extern "C" void DISCORD_CDECL Discord_ClearPresence(void) {
+    GateEnter();
+    RecordClear();
+    GateLeave(GateKind(Call::DiscordClearPresence));
+}
+
+extern "C" void DISCORD_CDECL Discord_Shutdown(void) {
+    GateEnter();
+    RecordShutdown();
+    GateLeave(GateKind(Call::DiscordShutdown));
 }

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,21 @@ size_t InitializeCount(void);
 const RecordedInitialize& LastInitialize(void);  // InitializeCount() must be > 0
 size_t ClearCount(void);
 size_t ShutdownCount(void);
+
+// Holding callers inside the fake library (tools/common/call_gate.h): from
+// HoldLibraryCalls on, a call of one of the given kinds (DiscordInitialize,
+// DiscordUpdatePresence, DiscordClearPresence, DiscordShutdown) waits inside
+// the library, already recorded, until released. Reset stops holding.
+void HoldLibraryCalls(std::initializer_list<Call> calls);
+// Lets the callers held now go on; later calls of a held kind wait again.
+void ReleaseHeldLibraryCalls(void);
+// Lets every held caller go and holds no more.
+void StopHoldingLibraryCalls(void);
+// Waits up to timeoutMs until at least count calls of the kind are held.
+bool WaitForHeldLibraryCalls(Call call, uint32_t count, uint32_t timeoutMs);
+// The most callers that were inside the library's four functions at once
+// since Reset.
+size_t MostCallersInsideLibrary(void);
 
 // ------------------------------------------------------ Windows services ----
 

@@ -63,6 +63,7 @@ static void PrintTranscript(size_t tailLines) {
 void PluginTest::SetUp() {
     SetUnhandledExceptionFilter(ReportCrash);
     Recorder_SetHook(nullptr, nullptr);
+    Recorder_StopHolding();
     Recorder_SetPrintMode(0);
     Recorder_Clear();
     SetNotifyThread(NotifyThread::Window);
@@ -72,6 +73,7 @@ void PluginTest::SetUp() {
 }
 
 void PluginTest::TearDown() {
+    Recorder_StopHolding();
     if (instanceLive) EndInstance();
     if (pluginLoaded) Unload();
     Recorder_SetHook(nullptr, nullptr);
