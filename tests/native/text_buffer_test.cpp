@@ -91,6 +91,15 @@ TEST(IsOneCharacter, CountsASingleByteOrOneWellFormedSequence) {
         {"\xC3\xA9\xC3\xA9", false},  // two characters
         {"\xC3\x28", false},          // lead byte without its continuation
         {"\xE2\x82", false},          // truncated three-byte sequence
+        {"\xE2\x82"
+         "A",
+         false},  // bad third byte
+        {"\xF0\x9F"
+         "A\x80",
+         false},  // bad third byte of four
+        {"\xF0\x9F\x98"
+         "A",
+         false},                      // bad fourth byte
         {"\xC0\x80", false},          // overlong
         {"\xE0\x80\x80", false},      // overlong
         {"\xED\xA0\x80", false},      // surrogate
@@ -118,6 +127,14 @@ TEST(CopyLine, PadsOneCharacterLinesAndLeavesOthersByteForByte) {
         {"ab", "ab"},
         {"", ""},
         {"\xC3\x28", "\xC3\x28"},
+        {"\xE2\x82"
+         "A",
+         "\xE2\x82"
+         "A"},
+        {"\xF0\x9F\x98"
+         "A",
+         "\xF0\x9F\x98"
+         "A"},
         {std::string(127, 'z'), std::string(127, 'z')},
         {std::string(128, 'z'), ""},
     };

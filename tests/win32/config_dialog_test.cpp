@@ -116,6 +116,29 @@ TEST_F(PluginTest, DialogShowsDefaultsAndOkStoresTheChangesForTheNextTick) {
     EXPECT_NEAR(SecondsElapsed(republished[0]), positionAtArrival, 2.0);
 }
 
+TEST_F(PluginTest, DialogOpensShowingEachStoredClockModeAndFlag) {
+    const struct {
+        int32_t words[3];
+        std::vector<LRESULT> shown;  // 1004, 1005, 1001, 1002, 1003
+    } cases[] = {
+        {{1, 1, 0}, {BST_CHECKED, BST_CHECKED, BST_CHECKED, 0, 0}},
+        {{0, 1, 1}, {0, BST_CHECKED, 0, BST_CHECKED, 0}},
+        {{1, 0, 2}, {BST_CHECKED, 0, 0, 0, BST_CHECKED}},
+        {{0, 0, 3}, {0, 0, 0, 0, 0}},
+    };
+    StartInstance();
+    for (const auto& c : cases) {
+        Restore(c.words[0], c.words[1], c.words[2]);
+        std::shared_future<void> config;
+        HWND dialog = OpenDialog(&config);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(Controls(dialog), c.shown)
+            << "settings " << c.words[0] << " " << c.words[1] << " " << c.words[2];
+        Click(dialog, IDCANCEL);
+        ExpectClosed(dialog, config);
+    }
+}
+
 TEST_F(PluginTest, CancelEscapeAndCloseStoreNothingWhileEnterIsOk) {
     StartInstance();
     Restore(1, 0, 3);
