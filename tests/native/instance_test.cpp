@@ -13,6 +13,48 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// What a call that must change nothing could change: the settings, the
+// record and its buffers, and the monitor's variables.
+struct PluginSnapshot {
+    int32_t settingsWords[3];
+    DiscordRichPresence record;
+    std::string details, state, largeImageText, version;
+    int32_t published, observed, guard;
+    uint32_t blocks, lastBlocks;
+};
+
+PluginSnapshot TakeSnapshot(void) {
+    PluginSnapshot snapshot;
+    snapshot.settingsWords[0] = settings.showAlbumDate.load();
+    snapshot.settingsWords[1] = settings.showVersion.load();
+    snapshot.settingsWords[2] = settings.timeMode.load();
+    snapshot.record = presence;
+    snapshot.details = detailsBuffer;
+    snapshot.state = stateBuffer;
+    snapshot.largeImageText = largeImageTextBuffer;
+    snapshot.version = versionText;
+    snapshot.published = publishedState;
+    snapshot.observed = observedState;
+    snapshot.guard = expectedRemaining.load();
+    snapshot.blocks = processCount.load();
+    snapshot.lastBlocks = lastProcessCount;
+    return snapshot;
+}
+
+void ExpectUnchanged(const PluginSnapshot& before, const PluginSnapshot& after) {
+    EXPECT_EQ(0, std::memcmp(before.settingsWords, after.settingsWords, sizeof before.settingsWords));
+    EXPECT_EQ(0, std::memcmp(&before.record, &after.record, sizeof before.record)) << "the record changed";
+    EXPECT_EQ(before.details, after.details);
+    EXPECT_EQ(before.state, after.state);
+    EXPECT_EQ(before.largeImageText, after.largeImageText);
+    EXPECT_EQ(before.version, after.version);
+    EXPECT_EQ(before.published, after.published);
+    EXPECT_EQ(before.observed, after.observed);
+    EXPECT_EQ(before.guard, after.guard);
+    EXPECT_EQ(before.blocks, after.blocks);
+    EXPECT_EQ(before.lastBlocks, after.lastBlocks);
+}
+
 class InstanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -48,14 +90,42 @@ TEST_F(InstanceTest, NewOpensTheConnectionThenStartsTheTimerAndSendsNothing) {
     EXPECT_EQ(1, init.autoRegister);
     EXPECT_TRUE(init.steamIdNull);
     ASSERT_FALSE(init.handlersNull);
-    // Every event is accepted and ignored.
+}
+
+TEST_F(InstanceTest, TheLibrarysEventsAndSetFormatChangeNothingAndCallNothing) {
+    StartInstance();
+    dsp->NewTrack(instance, "C:\\music\\song.mp3");
+    const DiscordEventHandlers handlers = fake::LastInitialize().handlers;
+    const std::vector<const void*> callbacks = {
+        reinterpret_cast<const void*>(handlers.ready),
+        reinterpret_cast<const void*>(handlers.disconnected),
+        reinterpret_cast<const void*>(handlers.errored),
+        reinterpret_cast<const void*>(handlers.joinGame),
+        reinterpret_cast<const void*>(handlers.spectateGame),
+        reinterpret_cast<const void*>(handlers.joinRequest),
+    };
+    for (const void* callback : callbacks) EXPECT_NE(nullptr, callback) << "every event has its handler";
+    fake::ClearCalls();
+    const size_t presences = fake::PresenceCount();
+    const PluginSnapshot before = TakeSnapshot();
+
+    // Every event the library can send, with what it carries, null included.
     DiscordUser user = {"1", "name", "0001", "avatar"};
-    init.handlers.ready(&user);
-    init.handlers.disconnected(1, "gone");
-    init.handlers.errored(2, "failed");
-    init.handlers.joinGame("secret");
-    init.handlers.spectateGame("secret");
-    init.handlers.joinRequest(&user);
+    handlers.ready(&user);
+    handlers.ready(nullptr);
+    handlers.disconnected(1, "gone");
+    handlers.errored(2, nullptr);
+    handlers.joinGame("secret");
+    handlers.spectateGame(nullptr);
+    handlers.joinRequest(&user);
+    // The sample format, whatever the record holds.
+    const uint32_t format[4] = {44100, 2, 32, 0xFFFFFFFFu};
+    dsp->SetFormat(instance, reinterpret_cast<const XMPFORMAT*>(format));
+    dsp->SetFormat(instance, nullptr);
+
+    EXPECT_TRUE(fake::CallNames().empty()) << "an event or SetFormat called out";
+    EXPECT_EQ(presences, fake::PresenceCount());
+    ExpectUnchanged(before, TakeSnapshot());
 }
 
 TEST_F(InstanceTest, NewInitialisesTheRecordAndTheDefaults) {
@@ -214,12 +284,6 @@ TEST_F(InstanceTest, ProcessCountsEveryBlockAndWraps) {
     EXPECT_EQ(0u, dsp->Process(instance, nullptr, 0));
     EXPECT_EQ(0u, processCount.load());
     for (size_t i = 0; i < 8; ++i) EXPECT_EQ(original[i], samples[i]) << "sample " << i;
-    EXPECT_TRUE(fake::CallNames().empty());
-}
-
-TEST_F(InstanceTest, SetFormatDoesNothing) {
-    StartInstance();
-    dsp->SetFormat(instance, nullptr);
     EXPECT_TRUE(fake::CallNames().empty());
 }
 

@@ -238,29 +238,43 @@ TEST_F(Monitor, BlockCounterWrapsFromItsLargestValueToZero) {
     EXPECT_EQ(lastProcessCount, 0u);
 }
 
+// Every difference wraps at 32 bits (and UBSan aborts on any overflow): the
+// table gives the outcome and the guard after each of two playing ticks, as
+// the wrapped arithmetic has them. An unknown position (NaN, out of range)
+// counts as INT32_MIN.
 TEST_F(Monitor, ExtremeLengthsAndPositionsWrapWithoutUndefinedBehaviour) {
     const struct {
         const char* length;
         double position;
         int32_t guard;
+        Outcome first;
+        int32_t guardAfterFirst;
+        int32_t guardAfterSecond;  // the second tick is quiet: its guard only falls by 2
     } cases[] = {
-        {"2147483647", -2147483648.0, INT32_MIN},
-        {"2147483647", -2147483648.0, INT32_MAX},
-        {"-2147483648", 2147483647.0, INT32_MIN + 1},
-        {"2147483647", std::nan(""), 0},
-        {"-99999999999", 1e300, -1},
+        // remaining INT32_MAX - INT32_MIN wraps to -1; the guard INT32_MIN - 2 to INT32_MAX - 1
+        {"2147483647", -2147483648.0, INT32_MIN, Outcome::Republish, -1, -3},
+        {"2147483647", -2147483648.0, INT32_MAX, Outcome::Republish, -1, -3},
+        // remaining INT32_MIN - INT32_MAX wraps to 1; the guard INT32_MIN + 1 - 2 to INT32_MAX
+        {"-2147483648", 2147483647.0, INT32_MIN + 1, Outcome::Republish, 1, -1},
+        // remaining -1 against a guard of -2: no jump
+        {"2147483647", std::nan(""), 0, Outcome::Nothing, -2, -4},
+        // a clamped length and an unknown position: remaining 0, five seconds from -5 at the second tick
+        {"-99999999999", 1e300, -1, Outcome::Nothing, -3, -5},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "length " << c.length << ", position " << c.position << ", guard " << c.guard);
         fake::SetTag(TagLengthSeconds, c.length);
         fake::SetPosition(c.position);
         publishedState = Playing;
         expectedRemaining = c.guard;
         Blocks();
-        RunMonitorTick();
+        EXPECT_EQ(Tick(), c.first);
+        EXPECT_EQ(expectedRemaining.load(), c.guardAfterFirst);
         Blocks();
-        RunMonitorTick();
+        EXPECT_EQ(Tick(), Outcome::Nothing);
+        EXPECT_EQ(expectedRemaining.load(), c.guardAfterSecond);
     }
-    SUCCEED() << "UBSan aborts the test on any overflow";
 }
 
 TEST_F(Monitor, SmallestRemainingDifferenceIsAJump) {
