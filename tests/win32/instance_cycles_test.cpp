@@ -17,25 +17,33 @@
 // of their objects on first use and keep them.
 static const int WarmUpCycles = 5;
 static const int Cycles = 200;
+// A count is taken after the warm-up and after every this many cycles.
+static const int CyclesBetweenPoints = 20;
 // Every this many cycles the instance lives until its timer has ticked, so
 // that the timer of a late instance is known to run, and its Free to stop it.
 static const int TickingCycleEvery = 50;
-// Handles the process may gain over the cycles without a fault of the
-// plug-in: winpthreads makes the event behind a std::mutex the first time
-// the lock is contended and keeps it for the lock's life, and the
-// stand-in's log, track and text locks can first be contended at any point
-// of a run. Far below the one handle per cycle a leak would add.
+// What the process holds is counted at evenly spaced points of a run, each
+// time once the player's message loop has dispatched what was pending and
+// two counts in a row agree: a dialog just destroyed, or a paint under way,
+// no longer counts. A leak shows as growth along the run: the least count
+// at its last points must not stand above the greatest at its first points
+// by more than a slack, while a leak of one object a cycle adds dozens.
+// Handles the process may gain without a fault of the plug-in: winpthreads
+// makes the event behind a std::mutex the first time the lock is contended
+// and keeps it for the lock's life, and the stand-in's log, track and text
+// locks can first be contended at any point of a run.
 static const uint32_t HandleSlack = 4;
 // GDI and USER objects the process may gain the same way: Wine makes a
-// few objects of its own the first time it needs them, which on a busy
-// machine can fall anywhere in a run (one GDI object has been seen to
-// appear so). A leak of one object per cycle would add 20 in the shortest
-// run here.
+// few objects of its own the first time it needs them.
 static const uint32_t ObjectSlack = 2;
-// Counts are taken this many times, a little apart, and the least kept:
-// an object of a paint under way at one count is gone at the next.
+// The points at each end of a run that the growth check compares.
+static const size_t EndPoints = 3;
+// A count is the least of this many samples a little apart (an object of a
+// paint under way at one sample is gone at the next), and it has settled
+// when two counts in a row agree, or after this many rounds.
 static const int CountSamples = 5;
 static const DWORD CountSpacingMs = 20;
+static const int SettleRounds = 25;
 
 static const int RacingCycles = 50;
 // The player takes this long over each call it answers on the audio thread,
@@ -75,10 +83,55 @@ static Holdings Count(void) {
     return least;
 }
 
-static void PrintHoldings(const char* when, const Holdings& held) {
-    printf("%s: %u handles, %u GDI objects, %u USER objects\n", when, static_cast<unsigned>(held.handles),
-           static_cast<unsigned>(held.gdiObjects), static_cast<unsigned>(held.userObjects));
+static bool operator==(const Holdings& left, const Holdings& right) {
+    return left.handles == right.handles && left.gdiObjects == right.gdiObjects &&
+           left.userObjects == right.userObjects;
+}
+
+// The count once the player's message loop has run dry and it holds still.
+static Holdings SettledCount(void) {
+    Holdings previous = Count();
+    for (int round = 0; round < SettleRounds; ++round) {
+        PostToWindowThread([] {}).wait();
+        Holdings now = Count();
+        if (now == previous) return now;
+        previous = now;
+    }
+    return previous;
+}
+
+// Counts taken along a run; each point is a settled count.
+struct Trend {
+    std::vector<uint32_t> handles;
+    std::vector<uint32_t> gdiObjects;
+    std::vector<uint32_t> userObjects;
+};
+
+static void AddPoint(Trend* trend) {
+    Holdings held = SettledCount();
+    trend->handles.push_back(held.handles);
+    trend->gdiObjects.push_back(held.gdiObjects);
+    trend->userObjects.push_back(held.userObjects);
+}
+
+// Fails when the counts grew along the run by more than the slack: the
+// least of the last EndPoints against the greatest of the first EndPoints.
+static void ExpectNoGrowth(const std::vector<uint32_t>& points, uint32_t slack, const char* what) {
+    ASSERT_GE(points.size(), 2 * EndPoints);
+    std::string shown;
+    for (uint32_t point : points) shown += " " + std::to_string(point);
+    printf("%s along the run:%s\n", what, shown.c_str());
     fflush(stdout);
+    uint32_t earlyMost = *std::max_element(points.begin(), points.begin() + EndPoints);
+    uint32_t lateLeast = *std::min_element(points.end() - EndPoints, points.end());
+    EXPECT_LE(lateLeast, earlyMost + slack) << what << " grew along the run:" << shown;
+}
+
+static void ExpectNoGrowth(const Trend& trend) {
+    ASSERT_GT(trend.handles.front(), 0u) << "the handle count cannot be read here";
+    ExpectNoGrowth(trend.handles, HandleSlack, "handles");
+    ExpectNoGrowth(trend.gdiObjects, ObjectSlack, "GDI objects");
+    ExpectNoGrowth(trend.userObjects, ObjectSlack, "USER objects");
 }
 
 // ---- calls into the unloaded image ----
@@ -167,6 +220,7 @@ void InstanceCyclesTest::RunCycle(int cycle) {
     ASSERT_EQ(CallOrder(freeing, freed), "KillTimer Clear Shutdown") << "cycle " << cycle;
     std::vector<PlayerCall> killed = PlayerCallsBetween(freeing, freed, PlayerCallKind::KillTimer);
     ASSERT_NE(killed[0].result, 0) << "cycle " << cycle << ": KillTimer found no timer to kill";
+    ASSERT_EQ(PluginTimersSet(), 0u) << "cycle " << cycle << ": a timer is still set after Free";
 
     // The player goes on between two instances: the notifications find no
     // instance and must neither ask the player anything nor publish.
@@ -313,20 +367,16 @@ TEST_F(InstanceCyclesTest, TwoHundredInstancesPairUpFallSilentAndLeaveNothingBeh
     // Before the first New: a notification then does nothing.
     OpenTrack(FullTrack(), TrackFile);
     for (int cycle = 0; cycle < WarmUpCycles; ++cycle) ASSERT_NO_FATAL_FAILURE(RunCycle(cycle));
-    Holdings before = Count();
-    PrintHoldings("after the warm-up", before);
+    Trend trend;
+    AddPoint(&trend);
 
     DWORD start = GetTickCount();
-    for (int cycle = WarmUpCycles; cycle < WarmUpCycles + Cycles; ++cycle) {
-        ASSERT_NO_FATAL_FAILURE(RunCycle(cycle));
+    for (int cycle = 0; cycle < Cycles; ++cycle) {
+        ASSERT_NO_FATAL_FAILURE(RunCycle(WarmUpCycles + cycle));
+        if ((cycle + 1) % CyclesBetweenPoints == 0) AddPoint(&trend);
     }
     printf("%d cycles took %lu ms\n", Cycles, static_cast<unsigned long>(GetTickCount() - start));
-    Holdings after = Count();
-    PrintHoldings("after the cycles", after);
-    ASSERT_GT(before.handles, 0u) << "the handle count cannot be read here";
-    EXPECT_LE(after.handles, before.handles + HandleSlack) << "handles leaked over " << Cycles << " cycles";
-    EXPECT_LE(after.gdiObjects, before.gdiObjects + ObjectSlack) << "GDI objects leaked";
-    EXPECT_LE(after.userObjects, before.userObjects + ObjectSlack) << "USER objects leaked";
+    ExpectNoGrowth(trend);
 
     // No timer survives the last Free: two more ticks' time brings no tick.
     uint32_t lastFree = Mark();
@@ -417,19 +467,16 @@ TEST_F(InstanceCyclesTest, NotificationsRacingTheInstancesEndNeverReachAClosedCo
 TEST_F(InstanceCyclesTest, DialogOpenAtEveryFreeClosesAndLeavesNothingBehind) {
     transcriptTailLines = 200;
     for (int cycle = 0; cycle < DialogWarmUpCycles; ++cycle) ASSERT_NO_FATAL_FAILURE(RunDialogCycle(cycle));
-    Holdings before = Count();
-    PrintHoldings("after the warm-up", before);
+    Trend trend;
+    AddPoint(&trend);
     DWORD start = GetTickCount();
-    for (int cycle = DialogWarmUpCycles; cycle < DialogWarmUpCycles + DialogCycles; ++cycle) {
-        ASSERT_NO_FATAL_FAILURE(RunDialogCycle(cycle));
+    for (int cycle = 0; cycle < DialogCycles; ++cycle) {
+        ASSERT_NO_FATAL_FAILURE(RunDialogCycle(DialogWarmUpCycles + cycle));
+        AddPoint(&trend);
     }
     printf("%d dialog cycles took %lu ms\n", DialogCycles,
            static_cast<unsigned long>(GetTickCount() - start));
-    Holdings after = Count();
-    PrintHoldings("after the cycles", after);
-    EXPECT_LE(after.handles, before.handles + HandleSlack) << "handles leaked";
-    EXPECT_LE(after.gdiObjects, before.gdiObjects + ObjectSlack) << "GDI objects leaked";
-    EXPECT_LE(after.userObjects, before.userObjects + ObjectSlack) << "USER objects leaked";
+    ExpectNoGrowth(trend);
 
     // With every dialog gone, the unloaded plug-in is never entered again.
     ASSERT_NO_FATAL_FAILURE(UnloadAndRunOn(TickMs));

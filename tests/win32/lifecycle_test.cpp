@@ -33,6 +33,8 @@ TEST_F(PluginTest, FreeEndsEverythingAndNothingArrivesAfterwardsEvenUnloaded) {
     EXPECT_EQ(kills[0].handle, reinterpret_cast<uintptr_t>(PlayerWindow()));
     EXPECT_EQ(kills[0].number, 0);
     EXPECT_EQ(kills[0].threadId, PlayerWindowThreadId());
+    EXPECT_NE(kills[0].result, 0) << "KillTimer found no timer to kill";
+    EXPECT_EQ(PluginTimersSet(), 0u) << "a timer of the plug-in is still set after Free";
 
     // The track plays on: blocks still reach Process, but no tick comes.
     uint32_t blocksAtFree = ProcessCallCount();

@@ -5,13 +5,6 @@
 
 #include "harness/harness.h"
 
-// Allowed difference between a clock and the position it was computed from:
-// whole-second truncation on both sides of the comparison.
-static const double ClockToleranceSeconds = 2.0;
-
-// A pause shows within two ticks; this bound adds the jitter of a late tick.
-static const int64_t PauseShowsWithinMs = 2 * TickMs + 1500;
-
 static const char OpenedFile[] = "C:\\Music\\Ladytron\\strobe.mp3";
 
 // The publication of one track, with what every presence of it shares.
@@ -28,16 +21,6 @@ static void ExpectTrackPresence(const RecordedCall& call, const char* badge, con
                 presence.spectateSecret.isNull);
     EXPECT_EQ(presence.partySize, 0);
     EXPECT_EQ(presence.partyMax, 0);
-}
-
-// The remaining-time clock of a Playing presence against the player's
-// position when it arrived.
-static void ExpectRemainingClock(const RecordedCall& call, double lengthSeconds) {
-    double positionAtArrival =
-        TrackPosition() - static_cast<double>(WallClockMs() - call.wallClockMs) / 1000.0;
-    EXPECT_EQ(call.presence.startTimestamp, 0) << Describe(call);
-    EXPECT_NEAR(SecondsLeft(call), lengthSeconds - positionAtArrival, ClockToleranceSeconds)
-        << Describe(call);
 }
 
 TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
@@ -79,7 +62,6 @@ TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
     // A pause shows within two ticks: the first may still see blocks that
     // came before the pause.
     uint32_t pausing = Mark();
-    int64_t pausedMs = WallClockMs();
     PauseTrack();
     double pausedAt = TrackPosition();
     std::optional<RecordedCall> paused = WaitForPresence(pausing, 2 * TickMs + SlackMs);
@@ -87,7 +69,6 @@ TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
     ExpectTrackPresence(*paused, "pause", "Paused");
     EXPECT_EQ(paused->presence.startTimestamp, 0);
     EXPECT_EQ(paused->presence.endTimestamp, 0);
-    EXPECT_LE(paused->wallClockMs - pausedMs, PauseShowsWithinMs);
     std::optional<Tick> pauseTick = TickContaining(paused->sequence, TickMs);
     ASSERT_TRUE(pauseTick) << "Paused was not published by a tick";
     EXPECT_LE(TicksBetween(pausing, pauseTick->end + 1).size(), 2u)

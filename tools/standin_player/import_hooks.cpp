@@ -164,6 +164,11 @@ void ForgetPluginTimers(void) {
     timerCount = 0;
 }
 
+size_t PluginTimersSet(void) {
+    std::lock_guard<std::mutex> hold(timerLock);
+    return static_cast<size_t>(timerCount);
+}
+
 uint32_t PluginTicksStarted(void) { return ticksStarted; }
 
 uint32_t PluginTicksEnded(void) { return ticksEnded; }

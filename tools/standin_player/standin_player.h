@@ -170,6 +170,9 @@ std::vector<PlayerCall> PlayerCalls(void);
 // Forgets the log's entries numbered before `sequence`, keeping the errors:
 // a long run would otherwise hold every call it made in memory.
 void ForgetPlayerCallsBefore(uint32_t sequence);
+// The plug-in's timers that are set and not killed: a tick of any other
+// timer of the plug-in's cannot arrive.
+size_t PluginTimersSet(void);
 // Ticks of the plug-in's timers begun and ended since the program started,
 // counted apart from the log so that they survive forgetting it.
 uint32_t PluginTicksStarted(void);

@@ -99,6 +99,15 @@ std::string Badge(const RecordedCall& call);
 double SecondsLeft(const RecordedCall& call);
 double SecondsElapsed(const RecordedCall& call);
 
+// The clock of a Playing presence, checked exactly against what the player
+// answered: the plug-in truncates the position the player last answered on
+// the publishing thread, and reads the wall clock between that answer and
+// the presence's arrival. A remaining-time clock ends lengthSeconds less the
+// position after that reading; an elapsed-time clock starts the position
+// before it. No allowance for a busy machine is needed.
+void ExpectRemainingClock(const RecordedCall& call, int64_t lengthSeconds);
+void ExpectElapsedClock(const RecordedCall& call);
+
 // One line describing a recorded call, for failure messages.
 std::string Describe(const RecordedCall& call);
 

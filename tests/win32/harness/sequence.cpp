@@ -175,6 +175,48 @@ double SecondsElapsed(const RecordedCall& call) {
     return static_cast<double>(call.wallClockMs) / 1000.0 - static_cast<double>(call.presence.startTimestamp);
 }
 
+// What a presence's clock was computed from: the whole seconds the plug-in's
+// truncation of the position can give (the log shows the answer rounded to
+// milliseconds) and the wall clock's whole seconds it can have read.
+struct ClockInputs {
+    int64_t fewestSeconds;
+    int64_t mostSeconds;
+    int64_t earliestNow;
+    int64_t latestNow;
+};
+
+static bool FindClockInputs(const RecordedCall& call, ClockInputs* inputs) {
+    std::vector<PlayerCall> answers = PlayerCallsBetween(0, call.sequence, PlayerCallKind::GetTime);
+    for (auto answer = answers.rbegin(); answer != answers.rend(); ++answer) {
+        if (answer->threadId != call.threadId) continue;
+        const double logged = strtod(answer->text.c_str(), nullptr);
+        inputs->fewestSeconds = static_cast<int64_t>(logged - 0.0005);
+        inputs->mostSeconds = static_cast<int64_t>(logged + 0.0005);
+        inputs->earliestNow = answer->wallClockMs / 1000;
+        inputs->latestNow = call.wallClockMs / 1000;
+        return true;
+    }
+    return false;
+}
+
+void ExpectRemainingClock(const RecordedCall& call, int64_t lengthSeconds) {
+    ClockInputs inputs;
+    ASSERT_TRUE(FindClockInputs(call, &inputs)) << "no position was asked for " << Describe(call);
+    EXPECT_EQ(call.presence.startTimestamp, 0) << Describe(call);
+    EXPECT_GE(call.presence.endTimestamp, inputs.earliestNow + lengthSeconds - inputs.mostSeconds)
+        << Describe(call);
+    EXPECT_LE(call.presence.endTimestamp, inputs.latestNow + lengthSeconds - inputs.fewestSeconds)
+        << Describe(call);
+}
+
+void ExpectElapsedClock(const RecordedCall& call) {
+    ClockInputs inputs;
+    ASSERT_TRUE(FindClockInputs(call, &inputs)) << "no position was asked for " << Describe(call);
+    EXPECT_EQ(call.presence.endTimestamp, 0) << Describe(call);
+    EXPECT_GE(call.presence.startTimestamp, inputs.earliestNow - inputs.mostSeconds) << Describe(call);
+    EXPECT_LE(call.presence.startTimestamp, inputs.latestNow - inputs.fewestSeconds) << Describe(call);
+}
+
 std::string Describe(const RecordedCall& call) {
     char line[1400];
     switch (call.kind) {
