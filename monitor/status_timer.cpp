@@ -2,8 +2,9 @@
 // the thread that owns that window, inside its message loop.
 #include <windows.h>
 
+#include "monitor/status_timer.h"
+
 #include "monitor/playback_monitor.h"
-#include "plugin/windows_services.h"
 
 // Timer identifier on the player's window; the window owns no other timer of ours.
 static const UINT_PTR statusTimerId = 0;

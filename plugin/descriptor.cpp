@@ -4,7 +4,8 @@
 
 #include "plugin/instance.h"
 #include "plugin/plugin_state.h"
-#include "settings/settings_slots.h"
+#include "settings/config_dialog.h"
+#include "settings/settings_block.h"
 
 // Bit 3 of the player's DSP flags; what it means is the player's affair.
 static const uint32_t DescriptorFlags = 8;

@@ -7,11 +7,12 @@
 
 #include <cstring>
 
+#include "monitor/status_timer.h"
 #include "plugin/plugin_state.h"
-#include "plugin/windows_services.h"
 #include "presence/composer.h"
 #include "presence/publication_lock.h"
 #include "presence/publisher.h"
+#include "settings/config_dialog.h"
 
 #ifndef NOWGLOW_DISCORD_APP_ID
 #error "NOWGLOW_DISCORD_APP_ID must name the Discord application (set by the build)"

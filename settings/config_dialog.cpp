@@ -2,11 +2,11 @@
 // them on OK, and stores nothing on any other way of closing.
 #include <windows.h>
 
+#include "settings/config_dialog.h"
+
 #include "plugin/plugin_state.h"
-#include "plugin/windows_services.h"
 #include "settings/dialog_choices.h"
 #include "settings/resource_ids.h"
-#include "settings/settings_slots.h"
 
 // Answers whether a button of the dialog reports BST_CHECKED.
 static bool IsControlChecked(HostWindow dialog, int32_t control) {
@@ -52,12 +52,10 @@ static INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wPara
     }
 }
 
-// Runs the dialog modally, owned by the player's window; returns when it has
-// ended. If it cannot be created nothing happens.
+// If the dialog cannot be created nothing happens.
 void XMP_STDCALL Config(void* inst, HostWindow owner) {
     (void)inst;
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_CONFIG), owner, ConfigDialogProc, 0);
 }
 
-// Ends the open dialog as Cancel does: nothing is stored.
 void EndConfigDialog(HostWindow dialog) { EndDialog(dialog, 0); }

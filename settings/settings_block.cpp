@@ -2,7 +2,7 @@
 // 12-byte image of the three settings words, with no header or checksum.
 // The block is assembled and taken apart through a local image, so that each
 // shared word is only ever loaded and stored whole.
-#include "settings/settings_slots.h"
+#include "settings/settings_block.h"
 
 #include <algorithm>
 #include <cstring>

@@ -13,7 +13,7 @@
 #include "plugin/plugin_state.h"
 #include "presence/composer.h"
 #include "presence/publisher.h"
-#include "settings/settings_slots.h"
+#include "settings/settings_block.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ALLOCATION_HOOKS 1

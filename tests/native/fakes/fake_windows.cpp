@@ -1,9 +1,9 @@
 // Fakes of the Windows-facing services and slots: the status timer, ending the
 // settings dialog, and the Config and About slots. Each only logs itself.
 #include "fakes/fakes_internal.h"
+#include "monitor/status_timer.h"
 #include "plugin/instance.h"
-#include "plugin/windows_services.h"
-#include "settings/settings_slots.h"
+#include "settings/config_dialog.h"
 
 namespace fake {
 
