@@ -26,27 +26,26 @@ all: build
 deps:
 	@cmake/install-deps.sh
 
+# The five build trees are the presets of CMakePresets.json.
 build: deps
-	@cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake \
-		-DCMAKE_BUILD_TYPE=Release $(APP_ID_FLAG) >/dev/null
-	@cmake --build build/win32 -j $(JOBS)
+	@cmake --preset win32 $(APP_ID_FLAG) >/dev/null
+	@cmake --build --preset win32 -j $(JOBS)
 
 native: deps
-	@cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug -DNOWGLOW_SANITIZE=address,undefined >/dev/null
-	@cmake --build build/native -j $(JOBS)
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native -j $(JOBS)
 
 tsan: deps
-	@cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOWGLOW_SANITIZE=thread >/dev/null
-	@cmake --build build/tsan -j $(JOBS)
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
 
 bench-build: deps
-	@cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DNOWGLOW_SANITIZE=none >/dev/null
-	@cmake --build build/bench -j $(JOBS)
+	@cmake --preset bench >/dev/null
+	@cmake --build --preset bench -j $(JOBS)
 
 fuzz-build: deps
-	@cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DNOWGLOW_SANITIZE=fuzz >/dev/null
-	@cmake --build build/fuzz -j $(JOBS)
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
 
 wineprefix: deps
 	@cmake/wine-prefix.sh

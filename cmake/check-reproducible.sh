@@ -12,8 +12,7 @@ trap 'exit 1' INT TERM
 build() {
     dir=$1
     mkdir -p "$dir"
-    if ! { cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/i686-w64-mingw32.cmake" \
-               -DCMAKE_BUILD_TYPE=Release &&
+    if ! { cmake -S "$src" --preset win32 -B "$dir" &&
            cmake --build "$dir" --target nowglow -j "${JOBS:-2}"; } >"$dir/build.log" 2>&1; then
         cat "$dir/build.log" >&2
         echo "check-reproducible: the build in $dir failed" >&2

@@ -17,8 +17,8 @@
 #   cmake/lint.sh GATE...          run only the named gates (clang-format,
 #                                  clang-tidy, cppcheck)
 #
-# A database that is missing is configured first, with the flags the
-# Makefile's native and build targets use; nothing is compiled.
+# A database that is missing is configured first from its preset (native,
+# win32), as the Makefile's native and build targets do; nothing is compiled.
 # LINT_JOBS (default 2): clang-tidy processes run at once.
 # LINT_NATIVE_DB, LINT_WIN32_DB (default build/native, build/win32): the
 # build trees whose compilation databases clang-tidy reads.
@@ -72,10 +72,10 @@ check_format() {
 # Configures a build tree when its compilation database is missing.
 ensure_database() {
     dir=$1
-    shift
+    preset=$2
     [ -f "$dir/compile_commands.json" ] && return 0
     echo "lint: configuring $dir for its compilation database"
-    if ! cmake -S . -B "$dir" "$@" >"$work/configure.log" 2>&1; then
+    if ! cmake --preset "$preset" -B "$dir" >"$work/configure.log" 2>&1; then
         cat "$work/configure.log"
         return 1
     fi
@@ -89,9 +89,8 @@ database_files() {
 # Runs clang-tidy over every .cpp, each with the database that builds it.
 check_tidy() {
     need "$clang_tidy"
-    ensure_database "$native_db" -DCMAKE_BUILD_TYPE=Debug -DNOWGLOW_SANITIZE=address,undefined || return 1
-    ensure_database "$win32_db" -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake \
-        -DCMAKE_BUILD_TYPE=Release || return 1
+    ensure_database "$native_db" native || return 1
+    ensure_database "$win32_db" win32 || return 1
     database_files "$native_db" >"$work/native.list"
     database_files "$win32_db" >"$work/win32.list"
 

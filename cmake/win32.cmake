@@ -24,8 +24,9 @@ target_compile_definitions(nowglow PRIVATE
     NOWGLOW_DISCORD_APP_ID="${NOWGLOW_DISCORD_APP_ID}"
     NOWGLOW_VERSION="${PROJECT_VERSION}"
     WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
+# Its optimisation, for size, comes from the build type (MinSizeRel).
 target_compile_options(nowglow PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${NOWGLOW_STRICT_WARNINGS}
-    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE}>)
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE}>)
 target_link_options(nowglow PRIVATE -static -static-libgcc -static-libstdc++ -s
     ${NOWGLOW_REPRODUCIBLE_LINK})
 target_link_libraries(nowglow PRIVATE ${NOWGLOW_DISCORD_IMPLIB} user32 kernel32)

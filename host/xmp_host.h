@@ -55,7 +55,9 @@ struct XMPFUNC_MISC {
 
 // Playback-status functions (interface 4).
 struct XMPFUNC_STATUS {
-    int32_t(XMP_STDCALL* IsPlaying)(void);  // slot 0: 0 when nothing plays or is paused
+    // slot 0: non-zero while a track plays or is paused, 0 when none does;
+    // the monitor tells paused from playing by the flow of Process calls.
+    int32_t(XMP_STDCALL* IsPlaying)(void);
     double(XMP_STDCALL* GetTime)(void);     // slot 1: position in seconds
 };
 
