@@ -58,7 +58,7 @@ struct XMPFUNC_STATUS {
     // slot 0: non-zero while a track plays or is paused, 0 when none does;
     // the monitor tells paused from playing by the flow of Process calls.
     int32_t(XMP_STDCALL* IsPlaying)(void);
-    double(XMP_STDCALL* GetTime)(void);     // slot 1: position in seconds
+    double(XMP_STDCALL* GetTime)(void);  // slot 1: position in seconds
 };
 
 // The descriptor table handed to the player; the instance argument of every

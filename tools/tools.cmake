@@ -11,6 +11,7 @@ add_library(discord_standin SHARED
     tools/discord_standin/discord_standin.cpp
     tools/discord_standin/presence_printer.cpp
     tools/common/call_gate.cpp
+    tools/common/recorded_presence.cpp
     tools/discord_standin/discord-rpc.def)
 set_target_properties(discord_standin PROPERTIES
     OUTPUT_NAME discord-rpc PREFIX "" SUFFIX ".dll"

@@ -361,10 +361,13 @@ void CheckConstant(const char* field, const void* pointer, const std::string& te
     }
 }
 
+// Where a sent text field pointed.
+const void* Pointer(const fake::RecordedText& sent) { return reinterpret_cast<const void*>(sent.address); }
+
 // A sent text field: ends within a text buffer's 128 bytes.
 const char* SentText(const char* field, const fake::RecordedText& sent) {
     REQUIRE(!sent.isNull, std::string(field) + " is null");
-    REQUIRE(!sent.overlong && std::strlen(sent.text) < TextBufferSize,
+    REQUIRE(!sent.truncated && std::strlen(sent.text) < TextBufferSize,
             std::string(field) + " does not end within " + std::to_string(TextBufferSize) + " bytes");
     return sent.text;
 }
@@ -438,25 +441,25 @@ void ExpectedClock(int64_t* start, int64_t* end) {
 
 void CheckRecord(const fake::RecordedPresence& record, PlaybackState state) {
     const Badge& badge = badges[state];
-    REQUIRE(record.address == &presence, "a record other than the plug-in's was sent");
-    CheckConstant("smallImageKey", record.smallImageKey.pointer,
+    REQUIRE(record.address == AddressOf(&presence), "a record other than the plug-in's was sent");
+    CheckConstant("smallImageKey", Pointer(record.smallImageKey),
                   SentText("smallImageKey", record.smallImageKey));
-    CheckConstant("smallImageText", record.smallImageText.pointer,
+    CheckConstant("smallImageText", Pointer(record.smallImageText),
                   SentText("smallImageText", record.smallImageText));
     REQUIRE(std::strcmp(record.smallImageKey.text, badge.key) == 0 &&
                 std::strcmp(record.smallImageText.text, badge.text) == 0,
             std::string("badge ") + record.smallImageKey.text + "/" + record.smallImageText.text + " where " +
                 badge.key + "/" + badge.text + " was due");
-    CheckConstant("largeImageKey", record.largeImageKey.pointer,
+    CheckConstant("largeImageKey", Pointer(record.largeImageKey),
                   SentText("largeImageKey", record.largeImageKey));
     REQUIRE(std::strcmp(record.largeImageKey.text, "icon") == 0, "largeImageKey is not \"icon\"");
-    REQUIRE(record.largeImageText.pointer == largeImageTextBuffer,
+    REQUIRE(record.largeImageText.address == AddressOf(largeImageTextBuffer),
             "largeImageText is not the plug-in's buffer");
     REQUIRE(SentText("largeImageText", record.largeImageText) == model.largeImageText,
             "largeImageText " + Shown(record.largeImageText.text) + " where " + Shown(model.largeImageText) +
                 " was due");
-    REQUIRE(record.details.pointer == detailsBuffer, "details is not the plug-in's buffer");
-    REQUIRE(record.state.pointer == stateBuffer, "state is not the plug-in's buffer");
+    REQUIRE(record.details.address == AddressOf(detailsBuffer), "details is not the plug-in's buffer");
+    REQUIRE(record.state.address == AddressOf(stateBuffer), "state is not the plug-in's buffer");
     if (state == Stopped) {
         CheckLine("details", record.details, "No tracks playing.");
         CheckLine("state", record.state, "");

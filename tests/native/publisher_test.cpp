@@ -130,10 +130,10 @@ TEST_F(Publisher, EveryTextOfTheRecordPointsIntoAPluginBufferOrAConstant) {
     std::strcpy(playerText, "overwritten");
     std::strcpy(line, "gone");
     const fake::RecordedPresence& sent = fake::LastPresence();
-    EXPECT_EQ(sent.address, &presence);
-    EXPECT_EQ(sent.details.pointer, detailsBuffer);
-    EXPECT_EQ(sent.state.pointer, stateBuffer);
-    EXPECT_EQ(sent.largeImageText.pointer, largeImageTextBuffer);
+    EXPECT_EQ(sent.address, AddressOf(&presence));
+    EXPECT_EQ(sent.details.address, AddressOf(detailsBuffer));
+    EXPECT_EQ(sent.state.address, AddressOf(stateBuffer));
+    EXPECT_EQ(sent.largeImageText.address, AddressOf(largeImageTextBuffer));
     EXPECT_STREQ(presence.details, "Title from the player");
     EXPECT_STREQ(presence.state, "Album");
     EXPECT_STREQ(sent.largeImageKey.text, "icon");

@@ -5,7 +5,8 @@
 # tests/bench/*.cpp the benchmark program, and every tests/fuzz/*.cpp the
 # fuzz target.
 file(GLOB NOWGLOW_NATIVE_FAKE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/fakes/*.cpp)
-add_library(nowglow_fakes STATIC ${NOWGLOW_NATIVE_FAKE_SOURCES} ${CMAKE_SOURCE_DIR}/tools/common/call_gate.cpp)
+add_library(nowglow_fakes STATIC ${NOWGLOW_NATIVE_FAKE_SOURCES} ${CMAKE_SOURCE_DIR}/tools/common/call_gate.cpp
+    ${CMAKE_SOURCE_DIR}/tools/common/recorded_presence.cpp)
 target_link_libraries(nowglow_fakes PUBLIC nowglow_core Threads::Threads)
 target_include_directories(nowglow_fakes PUBLIC ${CMAKE_SOURCE_DIR}/tests/native)
 target_compile_options(nowglow_fakes PRIVATE ${NOWGLOW_COMMON_WARNINGS})

@@ -110,7 +110,8 @@ void CheckRecord(const fake::RecordedPresence& record, void* context) {
     }
     const std::string large = record.largeImageText.text;
     if (large != "XMPlay" && large != "XMPlay v3.8.5.0") Mismatch(tally, record, "version text");
-    if (record.details.pointer != detailsBuffer || record.state.pointer != stateBuffer) {
+    if (record.details.address != AddressOf(detailsBuffer) ||
+        record.state.address != AddressOf(stateBuffer)) {
         Mismatch(tally, record, "pointers");
     }
     if (thread < PublishingThreads) tally->fromPublishers.fetch_add(1);

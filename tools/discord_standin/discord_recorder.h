@@ -8,38 +8,7 @@
 #include <cstdint>
 
 #include "presence/discord_rpc.h"
-
-// Texts are copied with a bound well above the plug-in's 128-byte buffers, so
-// that a text the plug-in should have refused shows up whole.
-enum : uint32_t { RecordedTextSize = 512 };
-
-// One text field as received.
-struct RecordedText {
-    char text[RecordedTextSize];  // the text, cut at RecordedTextSize - 1 bytes
-    uint32_t length;              // its full length (up to a 4096-byte bound)
-    int32_t isNull;               // the field was a null pointer
-    int32_t truncated;            // longer than the copy holds
-    uintptr_t address;            // where the caller kept it (a number, never read again)
-};
-
-// A copy of every field of a DiscordRichPresence.
-struct RecordedPresence {
-    RecordedText state;
-    RecordedText details;
-    int64_t startTimestamp;
-    int64_t endTimestamp;
-    RecordedText largeImageKey;
-    RecordedText largeImageText;
-    RecordedText smallImageKey;
-    RecordedText smallImageText;
-    RecordedText partyId;
-    int32_t partySize;
-    int32_t partyMax;
-    RecordedText matchSecret;
-    RecordedText joinSecret;
-    RecordedText spectateSecret;
-    int8_t instance;
-};
+#include "tools/common/recorded_presence.h"
 
 enum RecordedCallKind : int32_t {
     RecordedInitialize = 1,

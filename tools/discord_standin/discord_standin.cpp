@@ -13,52 +13,12 @@
 #include "tools/discord_standin/discord_recorder.h"
 #include "tools/discord_standin/presence_printer.h"
 
-// A text longer than this is measured only up to here: a caller's pointer to
-// something that is not a terminated text must not send the copy astray.
-static const size_t LengthBound = 4096;
-
 static SRWLOCK recorderLock = SRWLOCK_INIT;
 static std::vector<RecordedCall>* recordedCalls;  // created on first use, under the lock
 static volatile LONG sequenceCounter;
 static volatile LONG printMode;
 static RecorderHook hook;
 static void* hookContext;
-
-// Copies one text field, never keeping the caller's pointer.
-static void CopyText(RecordedText* out, const char* text) {
-    memset(out, 0, sizeof *out);
-    out->address = reinterpret_cast<uintptr_t>(text);
-    if (text == nullptr) {
-        out->isNull = 1;
-        return;
-    }
-    size_t length = strnlen(text, LengthBound);
-    bool truncated = length >= RecordedTextSize;
-    size_t copied = truncated ? RecordedTextSize - 1 : length;
-    memcpy(out->text, text, copied);
-    out->text[copied] = '\0';
-    out->length = static_cast<uint32_t>(length);
-    out->truncated = truncated ? 1 : 0;
-}
-
-// Copies every field of the presence record.
-static void CopyPresence(RecordedPresence* out, const DiscordRichPresence* in) {
-    CopyText(&out->state, in->state);
-    CopyText(&out->details, in->details);
-    out->startTimestamp = in->startTimestamp;
-    out->endTimestamp = in->endTimestamp;
-    CopyText(&out->largeImageKey, in->largeImageKey);
-    CopyText(&out->largeImageText, in->largeImageText);
-    CopyText(&out->smallImageKey, in->smallImageKey);
-    CopyText(&out->smallImageText, in->smallImageText);
-    CopyText(&out->partyId, in->partyId);
-    out->partySize = in->partySize;
-    out->partyMax = in->partyMax;
-    CopyText(&out->matchSecret, in->matchSecret);
-    CopyText(&out->joinSecret, in->joinSecret);
-    CopyText(&out->spectateSecret, in->spectateSecret);
-    out->instance = in->instance;
-}
 
 // Counts a caller in at its entry into the library and starts a record of
 // the given kind, stamped now.
@@ -91,7 +51,7 @@ void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHan
                                       int autoRegister, const char* optionalSteamId) {
     RecordedCall call;
     BeginCall(&call, RecordedInitialize);
-    CopyText(&call.applicationId, applicationId);
+    RecordText(&call.applicationId, applicationId);
     call.handlersNull = handlers == nullptr ? 1 : 0;
     if (handlers != nullptr) {
         call.handlers[0] = reinterpret_cast<uintptr_t>(handlers->ready);
@@ -102,7 +62,7 @@ void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHan
         call.handlers[5] = reinterpret_cast<uintptr_t>(handlers->joinRequest);
     }
     call.autoRegister = autoRegister;
-    CopyText(&call.steamId, optionalSteamId);
+    RecordText(&call.steamId, optionalSteamId);
     FinishCall(&call);
 }
 
@@ -110,7 +70,7 @@ void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
     RecordedCall call;
     BeginCall(&call, RecordedUpdatePresence);
     call.presenceNull = presence == nullptr ? 1 : 0;
-    if (presence != nullptr) CopyPresence(&call.presence, presence);
+    if (presence != nullptr) RecordPresence(&call.presence, presence);
     FinishCall(&call);
 }
 

@@ -18,19 +18,6 @@ static size_t shutdownCount;
 static PresenceObserver observer;
 static void* observerContext;
 
-static void CopyText(RecordedText& into, const char* text) {
-    into.pointer = text;
-    into.isNull = text == nullptr;
-    into.overlong = false;
-    into.text[0] = '\0';
-    if (!text) return;
-    size_t length = strnlen(text, RecordedTextCapacity + 1);
-    into.overlong = length > RecordedTextCapacity;
-    if (into.overlong) length = RecordedTextCapacity;
-    std::memcpy(into.text, text, length);
-    into.text[length] = '\0';
-}
-
 static void CopySmallText(char* into, size_t capacity, bool& isNull, const char* text) {
     isNull = text == nullptr;
     into[0] = '\0';
@@ -142,23 +129,8 @@ static void RecordInitialize(const char* applicationId, DiscordEventHandlers* ha
 static void RecordUpdate(const DiscordRichPresence* presence) {
     std::lock_guard<std::mutex> hold(FakeMutex());
     RecordedPresence& record = presences[presenceCount % PresenceCapacity];
-    record.sequence = AppendCall(Call::DiscordUpdatePresence, static_cast<int64_t>(presenceCount), presence);
-    record.address = presence;
-    CopyText(record.state, presence->state);
-    CopyText(record.details, presence->details);
-    record.startTimestamp = presence->startTimestamp;
-    record.endTimestamp = presence->endTimestamp;
-    CopyText(record.largeImageKey, presence->largeImageKey);
-    CopyText(record.largeImageText, presence->largeImageText);
-    CopyText(record.smallImageKey, presence->smallImageKey);
-    CopyText(record.smallImageText, presence->smallImageText);
-    CopyText(record.partyId, presence->partyId);
-    record.partySize = presence->partySize;
-    record.partyMax = presence->partyMax;
-    CopyText(record.matchSecret, presence->matchSecret);
-    CopyText(record.joinSecret, presence->joinSecret);
-    CopyText(record.spectateSecret, presence->spectateSecret);
-    record.instance = presence->instance;
+    AppendCall(Call::DiscordUpdatePresence, static_cast<int64_t>(presenceCount), presence);
+    RecordPresence(&record, presence);
     presenceCount++;
     if (observer) observer(record, observerContext);
 }

@@ -31,6 +31,7 @@
 
 #include "host/xmp_host.h"
 #include "presence/discord_rpc.h"
+#include "tools/common/recorded_presence.h"
 
 namespace fake {
 
@@ -173,35 +174,11 @@ bool TextsBalanced(void);
 
 // ------------------------------------------------------ presence library ----
 
-// One text field of a record as the fake library received it.
-enum : size_t { RecordedTextCapacity = 255 };
-struct RecordedText {
-    const char* pointer;  // where the field pointed
-    bool isNull;
-    bool overlong;                        // longer than RecordedTextCapacity (text cut)
-    char text[RecordedTextCapacity + 1];  // a copy; empty when null
-};
-
-// One record handed to Discord_UpdatePresence, deep-copied on arrival.
-struct RecordedPresence {
-    uint64_t sequence;                   // in the shared call order
-    const DiscordRichPresence* address;  // the record passed
-    RecordedText state;
-    RecordedText details;
-    int64_t startTimestamp;
-    int64_t endTimestamp;
-    RecordedText largeImageKey;
-    RecordedText largeImageText;
-    RecordedText smallImageKey;
-    RecordedText smallImageText;
-    RecordedText partyId;
-    int partySize;
-    int partyMax;
-    RecordedText matchSecret;
-    RecordedText joinSecret;
-    RecordedText spectateSecret;
-    int8_t instance;
-};
+// Each record handed to Discord_UpdatePresence is deep-copied on arrival as
+// a RecordedPresence (tools/common/recorded_presence.h), the form the
+// recording stand-in of discord-rpc.dll uses too.
+using ::RecordedPresence;
+using ::RecordedText;
 
 // The last PresenceCapacity records are kept; PresenceCount counts them all.
 enum : size_t { PresenceCapacity = 512 };
