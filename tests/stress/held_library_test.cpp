@@ -12,6 +12,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fakes/fakes.h"
@@ -64,7 +65,7 @@ protected:
 
     // Runs work on a thread of its own, reading the given track there.
     std::shared_future<void> OnAnotherThread(const fake::Track* track, std::function<void()> work) {
-        std::shared_future<void> done = std::async(std::launch::async, [track, work] {
+        std::shared_future<void> done = std::async(std::launch::async, [track, work = std::move(work)] {
                                             fake::SetThreadTrack(track);
                                             work();
                                             fake::SetThreadTrack(nullptr);
