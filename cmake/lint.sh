@@ -36,7 +36,7 @@ cppcheck=cppcheck
 
 # Every C and C++ source and header of the plug-in, the tests and the tools.
 sources() {
-    find plugin host presence monitor settings tests tools -type f \
+    find plugin host presence monitor settings appid tests tools -type f \
         \( -name '*.c' -o -name '*.cpp' -o -name '*.h' -o -name '*.hpp' \) | LC_ALL=C sort
 }
 

@@ -26,6 +26,13 @@ target_compile_options(nowglow_core PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exce
 target_compile_options(nowglow_core PUBLIC ${NOWGLOW_SANITIZER_FLAGS})
 target_link_options(nowglow_core PUBLIC ${NOWGLOW_SANITIZER_FLAGS})
 
+# The portable part of nowglow-appid.exe, for its unit tests.
+add_library(nowglow_appid_image STATIC ${NOWGLOW_APPID_PORTABLE_SOURCES})
+target_include_directories(nowglow_appid_image PUBLIC ${NOWGLOW_INCLUDE_DIR})
+target_compile_options(nowglow_appid_image PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exceptions -fno-rtti)
+target_compile_options(nowglow_appid_image PUBLIC ${NOWGLOW_SANITIZER_FLAGS})
+target_link_options(nowglow_appid_image PUBLIC ${NOWGLOW_SANITIZER_FLAGS})
+
 find_package(Threads REQUIRED)
 find_package(GTest REQUIRED)
 include(GoogleTest)

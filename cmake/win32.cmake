@@ -34,6 +34,17 @@ target_link_libraries(nowglow PRIVATE ${NOWGLOW_DISCORD_IMPLIB} user32 kernel32)
 set_property(SOURCE settings/resources.rc APPEND PROPERTY
     OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/settings/XMP-Nowglow.manifest)
 
+# nowglow-appid.exe ships beside the DLL: built as the DLL is (stripped,
+# reproducible, optimised for size), importing only KERNEL32 and msvcrt.
+add_executable(nowglow-appid ${NOWGLOW_APPID_PORTABLE_SOURCES} ${NOWGLOW_APPID_WIN32_SOURCES})
+set_target_properties(nowglow-appid PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_include_directories(nowglow-appid PRIVATE ${NOWGLOW_INCLUDE_DIR})
+target_compile_definitions(nowglow-appid PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
+target_compile_options(nowglow-appid PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exceptions -fno-rtti
+    -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE})
+target_link_options(nowglow-appid PRIVATE -static -static-libgcc -static-libstdc++ -s ${NOWGLOW_REPRODUCIBLE_LINK})
+target_link_libraries(nowglow-appid PRIVATE kernel32)
+
 # GoogleTest for the Wine-run tests, built with the cross compiler.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "monitor/status_timer.h"
+#include "plugin/application_id.h"
 #include "plugin/plugin_state.h"
 #include "presence/composer.h"
 #include "presence/publication_lock.h"
@@ -17,9 +18,12 @@
 #ifndef NOWGLOW_DISCORD_APP_ID
 #error "NOWGLOW_DISCORD_APP_ID must name the Discord application (set by the build)"
 #endif
+static_assert(sizeof NOWGLOW_DISCORD_APP_ID == ApplicationIdDigits + 1, "the application ID is 18 digits");
 
 // The application registered at Discord; its name is the activity's name.
-static const char discordApplicationId[] = NOWGLOW_DISCORD_APP_ID;
+// nowglow-appid.exe finds it by its marker and may rewrite its digits.
+static const ApplicationIdField discordApplicationId = {NOWGLOW_APPLICATION_ID_MARKER,
+                                                        NOWGLOW_DISCORD_APP_ID};
 
 // The instance handle handed back to the player; every slot ignores it.
 static void* const instanceHandle = reinterpret_cast<void*>(1);
@@ -40,7 +44,7 @@ static void ConnectToDiscord(void) {
     handlers.joinGame = IgnoreDiscordEvent;
     handlers.spectateGame = IgnoreDiscordEvent;
     handlers.joinRequest = IgnoreDiscordEvent;
-    Discord_Initialize(discordApplicationId, &handlers, 1, nullptr);
+    Discord_Initialize(discordApplicationId.digits, &handlers, 1, nullptr);
 }
 
 // Creates the instance: connection, record, default settings, version text,

@@ -146,6 +146,38 @@ TEST_F(BinaryProperties, ImportsOnlyFromTheSystemAndThePresenceLibrary) {
     }
 }
 
+TEST_F(BinaryProperties, HoldsTheApplicationIdInOneMarkedFieldAndNowhereElse) {
+    const std::string bytes(image.bytes.begin(), image.bytes.end());
+    const std::string marker("XMP-Nowglow Discord application ID",
+                             sizeof "XMP-Nowglow Discord application ID");
+    const size_t field = bytes.find(marker);
+    ASSERT_NE(field, std::string::npos) << "no application ID field";
+    EXPECT_EQ(bytes.find(marker, field + 1), std::string::npos) << "a second field";
+    ASSERT_LE(field + marker.size() + 19, bytes.size());
+    const std::string id = bytes.substr(field + marker.size(), 18);
+    EXPECT_EQ(id.find_first_not_of("0123456789"), std::string::npos) << id;
+    EXPECT_EQ(bytes[field + marker.size() + 18], '\0');
+    EXPECT_EQ(bytes.find(id), field + marker.size());
+    EXPECT_EQ(bytes.find(id, field + marker.size() + 1), std::string::npos)
+        << "the ID lies somewhere else too";
+}
+
+TEST(AppIdTool, IsAConsoleProgramImportingOnlyKernel32AndMsvcrt) {
+    PeImage tool;
+    const std::string path = ProgramDirectory() + "nowglow-appid.exe";
+    ASSERT_TRUE(LoadPeImage(path, &tool)) << "cannot read " << path;
+    EXPECT_EQ(tool.machine, 0x014C);
+    EXPECT_EQ(tool.characteristics & 0x2000, 0) << "a DLL, not a program";
+    EXPECT_EQ(tool.subsystem, 3) << "not a console program";  // IMAGE_SUBSYSTEM_WINDOWS_CUI
+    EXPECT_EQ(tool.timeDateStamp, 0u) << "a link timestamp makes every build differ";
+    std::vector<PeImportedDll> imports;
+    ASSERT_TRUE(ReadPeImports(tool, &imports));
+    std::vector<std::string> dlls;
+    dlls.reserve(imports.size());
+    for (const PeImportedDll& dll : imports) dlls.push_back(Lower(dll.name));
+    EXPECT_EQ(Sorted(dlls), Sorted({"kernel32.dll", "msvcrt.dll"}));
+}
+
 TEST_F(BinaryProperties, CarriesExactlyTheDialogAndTheManifest) {
     ASSERT_TRUE(ReadPeResources(image, &resources));
     ASSERT_EQ(resources.size(), 2u);

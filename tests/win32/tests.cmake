@@ -18,9 +18,12 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
     target_compile_options(${name} PRIVATE ${NOWGLOW_COMMON_WARNINGS})
     target_link_options(${name} PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-    add_dependencies(${name} nowglow discord_standin)
+    add_dependencies(${name} nowglow discord_standin nowglow-appid)
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endforeach()
+
+# The checks of nowglow-appid.exe ask Windows for a DLL's checksum.
+target_link_libraries(appid_tool_test PRIVATE imagehlp)
 
 # The module entry is tested inside a program of its own, not through the DLL.
 target_sources(dll_main_test PRIVATE ${CMAKE_SOURCE_DIR}/plugin/dll_main.cpp ${CMAKE_SOURCE_DIR}/plugin/plugin_state.cpp)

@@ -1,0 +1,166 @@
+// What nowglow-appid.exe does to a DLL's bytes: which IDs it accepts, which
+// files it takes for the plug-in's DLL and where it finds the ID in them,
+// the image checksum, and the rewrite.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "appid/dll_image.h"
+#include "plugin/application_id.h"
+
+namespace {
+
+const std::string Marker(NOWGLOW_APPLICATION_ID_MARKER, sizeof NOWGLOW_APPLICATION_ID_MARKER);
+const size_t PeAt = 0x80;
+const size_t ChecksumAt = PeAt + 4 + 20 + 64;
+
+TEST(IsApplicationId, TakesExactlyEighteenDecimalDigits) {
+    const struct {
+        const char* text;
+        bool accepted;
+    } cases[] = {
+        {"123456789012345678", true},   {"000000000000000000", true},   {"12345678901234567", false},
+        {"1234567890123456789", false}, {"12345678901234567a", false},  {"-12345678901234567", false},
+        {"+12345678901234567", false},  {" 123456789012345678", false}, {"", false},
+        {"12345678901234567/", false},  {"12345678901234567:", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsApplicationId(c.text), c.accepted) << '"' << c.text << '"';
+    EXPECT_FALSE(IsApplicationId(nullptr));
+}
+
+void Put16(std::vector<uint8_t>& image, size_t at, uint16_t value) {
+    image[at] = static_cast<uint8_t>(value);
+    image[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+void Put32(std::vector<uint8_t>& image, size_t at, uint32_t value) {
+    for (size_t i = 0; i < 4; i++) image[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The headers of a 32-bit DLL, 512 bytes with room for fields after them.
+std::vector<uint8_t> DllHeaders(uint16_t machine = 0x014C, uint16_t characteristics = 0x2102,
+                                uint16_t magic = 0x010B) {
+    std::vector<uint8_t> image(512, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    Put32(image, 0x3C, PeAt);
+    std::memcpy(image.data() + PeAt, "PE\0\0", 4);
+    Put16(image, PeAt + 4, machine);
+    Put16(image, PeAt + 4 + 18, characteristics);
+    Put16(image, PeAt + 4 + 20, magic);
+    return image;
+}
+
+void AddField(std::vector<uint8_t>& image, size_t at, const std::string& digits) {
+    const std::string field = Marker + digits + std::string(1, '\0');
+    if (image.size() < at + field.size()) image.resize(at + field.size(), 0);
+    std::memcpy(image.data() + at, field.data(), field.size());
+}
+
+TEST(LocateApplicationId, FindsTheOneFieldOfA32BitDll) {
+    std::vector<uint8_t> image = DllHeaders();
+    AddField(image, 300, "918273645546372819");
+    IdFieldPlace place = LocateApplicationId(image.data(), image.size());
+    EXPECT_EQ(place.verdict, ImageVerdict::Found);
+    EXPECT_EQ(place.fields, 1u);
+    EXPECT_EQ(place.digitsOffset, 300 + Marker.size());
+    EXPECT_EQ(place.checksumOffset, ChecksumAt);
+
+    // A field that ends the file exactly is whole.
+    std::vector<uint8_t> atEnd = DllHeaders();
+    AddField(atEnd, atEnd.size(), "918273645546372819");
+    EXPECT_EQ(LocateApplicationId(atEnd.data(), atEnd.size()).verdict, ImageVerdict::Found);
+}
+
+TEST(LocateApplicationId, TellsWhyAFileIsNotThePlugInsDll) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> image;
+        ImageVerdict verdict;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"empty", {}, ImageVerdict::NotDll});
+    cases.push_back({"text", std::vector<uint8_t>(600, 'x'), ImageVerdict::NotDll});
+    std::vector<uint8_t> noPe = DllHeaders();
+    noPe[PeAt] = 'N';
+    cases.push_back({"no PE signature", noPe, ImageVerdict::NotDll});
+    std::vector<uint8_t> farPe = DllHeaders();
+    Put32(farPe, 0x3C, 0xFFFFFFF0u);
+    cases.push_back({"PE header beyond the file", farPe, ImageVerdict::NotDll});
+    std::vector<uint8_t> oddPe = DllHeaders();
+    Put32(oddPe, 0x3C, PeAt + 2);
+    cases.push_back({"PE header off its alignment", oddPe, ImageVerdict::NotDll});
+    cases.push_back({"64-bit machine", DllHeaders(0x8664), ImageVerdict::NotDll});
+    cases.push_back({"a program, not a DLL", DllHeaders(0x014C, 0x0102), ImageVerdict::NotDll});
+    cases.push_back({"PE32+ optional header", DllHeaders(0x014C, 0x2102, 0x020B), ImageVerdict::NotDll});
+    std::vector<uint8_t> headersCut = DllHeaders();
+    headersCut.resize(ChecksumAt + 3);
+    cases.push_back({"cut within the checksum field", headersCut, ImageVerdict::NotDll});
+    cases.push_back({"a DLL without the field", DllHeaders(), ImageVerdict::NoField});
+    std::vector<uint8_t> shortId = DllHeaders();
+    AddField(shortId, 300, "91827364554637281");
+    cases.push_back({"17 digits", shortId, ImageVerdict::NoField});
+    std::vector<uint8_t> longId = DllHeaders();
+    AddField(longId, 300, "9182736455463728190");
+    cases.push_back({"19 digits", longId, ImageVerdict::NoField});
+    std::vector<uint8_t> letter = DllHeaders();
+    AddField(letter, 300, "91827364554637281x");
+    cases.push_back({"a letter among the digits", letter, ImageVerdict::NoField});
+    std::vector<uint8_t> cut = DllHeaders();
+    AddField(cut, cut.size(), "918273645546372819");
+    cut.pop_back();
+    cases.push_back({"the field cut short by the file's end", cut, ImageVerdict::NoField});
+    std::vector<uint8_t> twice = DllHeaders();
+    AddField(twice, 300, "918273645546372819");
+    AddField(twice, 400, "123456789012345678");
+    cases.push_back({"two fields", twice, ImageVerdict::SeveralFields});
+    for (const Case& c : cases) {
+        EXPECT_EQ(LocateApplicationId(c.image.data(), c.image.size()).verdict, c.verdict) << c.name;
+    }
+}
+
+TEST(ImageChecksum, SumsWordsWithCarriesSkipsItsFieldAndAddsTheLength) {
+    // 1 + 2 + 3, the checksum field (bytes 4 to 7) left out, plus 10 bytes.
+    const uint8_t words[] = {1, 0, 2, 0, 0xAA, 0xBB, 0xCC, 0xDD, 3, 0};
+    EXPECT_EQ(ImageChecksum(words, sizeof words, 4), 6u + 10u);
+    // 0xFFFF + 2 carries into 0x0001; the field lies beyond the bytes.
+    const uint8_t carry[] = {0xFF, 0xFF, 0x02, 0x00};
+    EXPECT_EQ(ImageChecksum(carry, sizeof carry, 8), 2u + 4u);
+    // An odd last byte counts as a word of its own.
+    const uint8_t odd[] = {1, 0, 5};
+    EXPECT_EQ(ImageChecksum(odd, sizeof odd, 8), 6u + 3u);
+}
+
+uint32_t StoredChecksum(const std::vector<uint8_t>& image) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; i++) value |= static_cast<uint32_t>(image[ChecksumAt + i]) << (8 * i);
+    return value;
+}
+
+TEST(RewriteApplicationId, WritesTheDigitsAndKeepsTheChecksumValidOrZero) {
+    std::vector<uint8_t> image = DllHeaders();
+    AddField(image, 300, "918273645546372819");
+    const std::vector<uint8_t> before = image;
+
+    // No checksum kept: the field alone changes, and the checksum stays zero.
+    IdFieldPlace place = LocateApplicationId(image.data(), image.size());
+    RewriteApplicationId(image.data(), image.size(), place, "123456789012345678");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data() + place.digitsOffset)),
+              "123456789012345678");
+    EXPECT_EQ(StoredChecksum(image), 0u);
+    for (size_t i = 0; i < image.size(); i++) {
+        if (i < place.digitsOffset || i >= place.digitsOffset + ApplicationIdDigits) {
+            ASSERT_EQ(image[i], before[i]) << "byte " << i;
+        }
+    }
+
+    // A checksum kept: it is computed afresh over the new bytes.
+    Put32(image, ChecksumAt, 1);
+    RewriteApplicationId(image.data(), image.size(), place, "918273645546372819");
+    EXPECT_EQ(StoredChecksum(image), ImageChecksum(image.data(), image.size(), ChecksumAt));
+    EXPECT_NE(StoredChecksum(image), 1u);
+}
+
+}  // namespace
