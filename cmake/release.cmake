@@ -14,3 +14,9 @@ add_test(NAME release_package
 add_test(NAME documentation_pictures
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/pictures_test.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(release_package documentation_pictures PROPERTIES TIMEOUT 300)
+
+# nowglow-appid.exe from the package against a build with another ID. It
+# builds alone, so that its compiles do not slow the timing tests beside it.
+add_test(NAME application_id_identity
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/appid_identity_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(application_id_identity PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)

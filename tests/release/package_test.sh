@@ -27,7 +27,8 @@ check() {
 }
 
 mkdir -p "$work/first" "$work/second" "$work/tmp-with-a-longer-name"
-(umask 022 && TZ=UTC "$here/cmake/make-dist.sh" "$build" "$work/first") || exit 1
+(umask 022 && TZ=UTC "$here/cmake/make-dist.sh" "$build" "$work/first") >"$work/first.log" || exit 1
+cat "$work/first.log"
 # A later second, another time zone, another umask, another temp folder.
 sleep 2
 (umask 077 && TZ=America/Los_Angeles TMPDIR="$work/tmp-with-a-longer-name" \
@@ -38,7 +39,7 @@ mkdir "$work/unpacked"
 unzip -q "$work/first/$zipname" -d "$work/unpacked" || exit 1
 listing=$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
 expected="LICENSE README.txt SHA256SUMS XMP-Nowglow.dll discord-assets/icon.png discord-assets/pause.png \
-discord-assets/play.png discord-assets/stopped.png "
+discord-assets/play.png discord-assets/stopped.png nowglow-appid.exe "
 check "the zip holds exactly the release files" test "$listing" = "$expected"
 
 crlf_only() {
@@ -53,6 +54,19 @@ app_id=$(sed -n 's/^NOWGLOW_DISCORD_APP_ID:[A-Z]*=//p' "$build/CMakeCache.txt")
 check "README.txt names the build's application ID" grep -q "$app_id" "$work/unpacked/README.txt"
 check "the checksums hold" sh -c "cd '$work/unpacked' && sha256sum --quiet -c SHA256SUMS"
 check "the DLL is the release build's" cmp "$work/unpacked/XMP-Nowglow.dll" "$build/XMP-Nowglow.dll"
+check "nowglow-appid.exe is the release build's" cmp "$work/unpacked/nowglow-appid.exe" "$build/nowglow-appid.exe"
+
+# The placeholder ID is named as such, in README.txt and, when the package
+# carries it, in one line of make dist's output.
+placeholder_id=$(sed -n 's/^set(NOWGLOW_DISCORD_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
+check "README.txt says the default ID is a placeholder" \
+    grep -q "The project's default ID, $placeholder_id, is a placeholder" "$work/unpacked/README.txt"
+check "README.txt tells how to put another ID into the DLL" \
+    grep -q "nowglow-appid.exe XMP-Nowglow.dll 123456789012345678" "$work/unpacked/README.txt"
+if [ "$app_id" = "$placeholder_id" ]; then
+    check "make dist says in one line that it packs the placeholder" \
+        test "$(grep -c "placeholder application $placeholder_id" "$work/first.log")" -eq 1
+fi
 
 png_size() {
     # Width and height from the PNG header, big-endian at bytes 16 to 23.
