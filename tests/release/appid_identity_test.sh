@@ -13,18 +13,8 @@ trap 'rm -rf "$work"' EXIT
 version=$(head -n 1 "$here/VERSION" | tr -d '[:space:]')
 zipname="XMP-Nowglow-$version.zip"
 new_id=123456789012345678
-failures=0
-
-check() {
-    description=$1
-    shift
-    if "$@"; then
-        echo "ok: $description"
-    else
-        echo "FAILED: $description"
-        failures=$((failures + 1))
-    fi
-}
+# shellcheck source=checks.sh
+. "$here/tests/release/checks.sh"
 
 # The tool from the unpacked package, run in its folder.
 tool() {

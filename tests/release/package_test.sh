@@ -13,18 +13,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/nowglow-package-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 version=$(head -n 1 "$here/VERSION" | tr -d '[:space:]')
 zipname="XMP-Nowglow-$version.zip"
-failures=0
-
-check() {
-    description=$1
-    shift
-    if "$@"; then
-        echo "ok: $description"
-    else
-        echo "FAILED: $description"
-        failures=$((failures + 1))
-    fi
-}
+# shellcheck source=checks.sh
+. "$here/tests/release/checks.sh"
 
 mkdir -p "$work/first" "$work/second" "$work/tmp-with-a-longer-name"
 (umask 022 && TZ=UTC "$here/cmake/make-dist.sh" "$build" "$work/first") >"$work/first.log" || exit 1
