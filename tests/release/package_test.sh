@@ -51,6 +51,7 @@ check "nowglow-appid.exe is the release build's" cmp "$work/unpacked/nowglow-app
 placeholder_id=$(sed -n 's/^set(NOWGLOW_DISCORD_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
 check "README.txt says the default ID is a placeholder" \
     grep -q "The project's default ID, $placeholder_id, is a placeholder" "$work/unpacked/README.txt"
+check "README.md names the placeholder ID that CMakeLists.txt holds" grep -q "$placeholder_id" "$here/README.md"
 check "README.txt tells how to put another ID into the DLL" \
     grep -q "nowglow-appid.exe XMP-Nowglow.dll 123456789012345678" "$work/unpacked/README.txt"
 if [ "$app_id" = "$placeholder_id" ]; then
