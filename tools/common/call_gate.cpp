@@ -58,21 +58,11 @@ void GateStopHolding(void) {
     gateWake.notify_all();
 }
 
-uint32_t GateHeldNow(uint32_t kind) {
-    std::lock_guard<std::mutex> hold(gateMutex);
-    return kind < KindCount ? heldNow[kind] : 0;
-}
-
 bool GateWaitForHeld(uint32_t kind, uint32_t count, uint32_t timeoutMs) {
     if (kind >= KindCount) return false;
     std::unique_lock<std::mutex> hold(gateMutex);
     return gateWake.wait_for(hold, std::chrono::milliseconds(timeoutMs),
                              [kind, count] { return heldNow[kind] >= count; });
-}
-
-uint32_t GateInsideNow(void) {
-    std::lock_guard<std::mutex> hold(gateMutex);
-    return inside;
 }
 
 uint32_t GateMostInside(void) {

@@ -27,15 +27,9 @@ void GateReleaseHeld(void);
 // Lets every held caller go and holds nothing any more.
 void GateStopHolding(void);
 
-// Callers of the kind held right now.
-uint32_t GateHeldNow(uint32_t kind);
-
 // Waits up to timeoutMs until at least count callers of the kind are held;
 // true when they are.
 bool GateWaitForHeld(uint32_t kind, uint32_t count, uint32_t timeoutMs);
-
-// Callers inside the library right now.
-uint32_t GateInsideNow(void);
 
 // The most callers that were inside at once since the last GateResetMost.
 uint32_t GateMostInside(void);
