@@ -18,7 +18,7 @@ APP_ID_FLAG := $(if $(DISCORD_APP_ID),-DNOWGLOW_DISCORD_APP_ID=$(DISCORD_APP_ID)
 FUZZ_SECONDS ?= 300
 BENCH_ARGS ?=
 
-.PHONY: all deps build native tsan bench-build fuzz-build wineprefix test demo bench fuzz dist assets screenshots clean
+.PHONY: all deps build windows-tree native tsan bench-build fuzz-build wineprefix test demo bench fuzz dist assets screenshots clean
 .PHONY: lint format
 
 all: build
@@ -50,9 +50,14 @@ fuzz-build: deps
 wineprefix: deps
 	@cmake/wine-prefix.sh
 
+# The tree the Wine-run tests and the demo use: build/win32, or build/win64
+# where no 32-bit program runs (cmake/wine-env.sh).
+windows-tree: build
+	@JOBS=$(JOBS) cmake/windows-tree.sh $(APP_ID_FLAG) >/dev/null
+
 # The gates run before the tests, the tests run whatever the gates found, and
 # either failing fails the run.
-test: build native tsan fuzz-build wineprefix
+test: build windows-tree native tsan fuzz-build wineprefix
 	@cmake/lint.sh; lint=$$?; cmake/run-tests.sh; tests=$$?; \
 	if [ $$lint -ne 0 ]; then echo "lint failed (its report is above): make format, then fix the findings"; fi; \
 	[ $$lint -eq 0 ] && [ $$tests -eq 0 ]
@@ -63,8 +68,9 @@ lint: deps
 format: deps
 	@cmake/lint.sh format
 
-demo: build wineprefix
-	@cmake/wine-run.sh build/win32/nowglow-demo.exe build/win32/XMP-Nowglow.dll
+demo: build windows-tree wineprefix
+	@tree=$$(JOBS=$(JOBS) cmake/windows-tree.sh $(APP_ID_FLAG)) && \
+		cmake/wine-run.sh $$tree/nowglow-demo.exe $$tree/XMP-Nowglow.dll
 
 bench: bench-build
 	@build/bench/nowglow_bench $(BENCH_ARGS)

@@ -3,7 +3,8 @@
 # everything is already there. Not root or not Debian: says what to install.
 set -eu
 
-packages="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
+packages="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64
+binutils-mingw-w64-x86-64 wine wine32:i386 wine64
 googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
 clang-format clang-tidy cppcheck zip unzip librsvg2-bin librsvg2-common xvfb xauth imagemagick
 fonts-wine fonts-dejavu-core"
@@ -34,6 +35,29 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+
+# A mirror caught mid-sync serves an index that does not match its Release
+# file; a later try usually gets a whole one.
+updated=no
+for wait in 0 10 30; do
+    sleep "$wait"
+    if apt-get update -qq; then
+        updated=yes
+        break
+    fi
+done
+
+# When an index of the security archive stays missing (its i386 side, say),
+# its packages of one architecture cannot match those of the other, and the
+# i386 Wine cannot be installed. The release's own versions always match:
+# for this install only, prefer them.
+pin=/etc/apt/preferences.d/nowglow-install-deps
+if [ "$updated" = no ]; then
+    echo "install-deps: a package index is missing; installing the release's own versions"
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$pin"
+fi
 # shellcheck disable=SC2086
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+status=0
+apt-get install -y -qq --no-install-recommends $missing >/dev/null || status=$?
+rm -f "$pin"
+exit "$status"

@@ -4,15 +4,13 @@
 # persistent wineserver so that each test does not wait for Wine's services.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="${NOWGLOW_WINEPREFIX:-$here/build/wineprefix}"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$here/cmake/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    "$NOWGLOW_WINE" wineboot -i >/dev/null 2>&1
+    "$NOWGLOW_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.nowglow-ready"
 fi
 wineserver -p 2>/dev/null || true  # already running: fine
-wine cmd /c exit >/dev/null 2>&1
+"$NOWGLOW_WINE" cmd /c exit >/dev/null 2>&1

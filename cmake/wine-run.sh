@@ -7,17 +7,15 @@
 # a caller reading the output through a pipe (CTest) would wait for it. So
 # when the output is not a terminal it goes through a file instead.
 here=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="${NOWGLOW_WINEPREFIX:-$here/build/wineprefix}"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$here/cmake/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
     "$here/cmake/wine-prefix.sh" || exit 1
 fi
 if [ -t 1 ]; then
-    exec wine "$@"
+    exec "$NOWGLOW_WINE" "$@"
 fi
 output=$(mktemp "${TMPDIR:-/tmp}/nowglow-wine.XXXXXX")
-wine "$@" >"$output" 2>&1
+"$NOWGLOW_WINE" "$@" >"$output" 2>&1
 status=$?
 cat "$output"
 rm -f "$output"
