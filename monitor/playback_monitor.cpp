@@ -18,16 +18,29 @@ static const uint32_t JumpToleranceSeconds = 5;
 // Lowers the expected remaining time by one tick and compares it with the
 // track's. On a jump, adopts the real remaining time and returns true. All
 // differences wrap at 32 bits, so no length or position can overflow.
+//
+// The dialog's OK may store its own expectation on another thread at any
+// moment, to make this tick republish with its new settings; each change of
+// the guard here is therefore one compare-exchange, and a failed one means
+// OK has spoken: its value stands, and this tick judges by it. OK stores its
+// settings before its guard, releasing; the guard is read here acquiring,
+// so a tick that sees OK's value also sees its settings when it publishes.
 static bool PositionJumped(void) {
-    const int32_t expected = WrappingSubtract(expectedRemaining.load(std::memory_order_relaxed), TickSeconds);
-    expectedRemaining.store(expected, std::memory_order_relaxed);
+    int32_t held = expectedRemaining.load(std::memory_order_acquire);
+    int32_t expected = WrappingSubtract(held, TickSeconds);
+    if (!expectedRemaining.compare_exchange_strong(held, expected, std::memory_order_acq_rel,
+                                                   std::memory_order_acquire))
+        expected = held;
     char* lengthText = misc->GetTag(TagLengthSeconds);
     const int32_t length = TextToInt32(lengthText);
     misc->Free(lengthText);
     const int32_t position = SecondsToInt32(status->GetTime());
     const int32_t remaining = WrappingSubtract(length, position);
     if (Magnitude(WrappingSubtract(remaining, expected)) <= JumpToleranceSeconds) return false;
-    expectedRemaining.store(remaining, std::memory_order_relaxed);
+    // An OK since the exchange above keeps its value, so the next tick
+    // republishes once more with its settings.
+    expectedRemaining.compare_exchange_strong(expected, remaining, std::memory_order_acq_rel,
+                                              std::memory_order_relaxed);
     return true;
 }
 

@@ -56,7 +56,7 @@ void* XMP_STDCALL New(void) {
     settings.showAlbumDate.store(1, std::memory_order_relaxed);
     settings.showVersion.store(1, std::memory_order_relaxed);
     settings.timeMode.store(TimeRemaining, std::memory_order_relaxed);
-    UpdateVersionText(1);
+    UpdateVersionText();
     instanceLive.store(true);
     StartStatusTimer(hostWindow);
     return instanceHandle;

@@ -55,14 +55,41 @@ static void FormatVersionText(char* text, int32_t showVersion) {
     }
 }
 
-void UpdateVersionText(int32_t showVersion) {
-    char text[TextBufferSize];
-    FormatVersionText(text, showVersion);
-    LockPublication();
+// Installs text as the hover text. Called with the publication lock held.
+static void InstallVersionText(const char* text) {
     CopyText(versionText, TextBufferSize, text);
     CopyText(largeImageTextBuffer, TextBufferSize, versionText);
     presence.largeImageText = largeImageTextBuffer;
-    UnlockPublication();
+}
+
+// The player is asked for its version outside the lock, so two callers that
+// change showVersion at once can format in one order and install in the
+// other. The word is therefore read again under the lock, and the text
+// installed is the one for the word held then: the installation that comes
+// last follows the last change of the word. The plain name needs no player
+// call; the versioned text is formatted when the word asks for it, and once
+// formatted it serves a second round.
+void UpdateVersionText(void) {
+    char plain[TextBufferSize];
+    char versioned[TextBufferSize];
+    FormatVersionText(plain, 0);
+    bool haveVersioned = false;
+    if (settings.showVersion.load(std::memory_order_relaxed) != 0) {
+        FormatVersionText(versioned, 1);
+        haveVersioned = true;
+    }
+    for (;;) {
+        LockPublication();
+        const bool showVersion = settings.showVersion.load(std::memory_order_relaxed) != 0;
+        if (!showVersion || haveVersioned) {
+            InstallVersionText(showVersion ? versioned : plain);
+            UnlockPublication();
+            return;
+        }
+        UnlockPublication();
+        FormatVersionText(versioned, 1);
+        haveVersioned = true;
+    }
 }
 
 // The badge for a state; a value outside the three states shows as stopped.

@@ -9,9 +9,11 @@
 // instance flag. Sends nothing. Called by New after the library is initialised.
 void InitialisePresenceRecord(void);
 
-// Rebuilds the large image's hover text from the player's version (non-zero
-// showVersion) or as the plain player name (zero). Sends nothing.
-void UpdateVersionText(int32_t showVersion);
+// Rebuilds the large image's hover text from the showVersion word held:
+// the player's name with its version (non-zero) or the plain name (zero).
+// The text installed matches the word as it stands under the publication
+// lock. Sends nothing.
+void UpdateVersionText(void);
 
 // Copies the two lines into the record's buffers, sets the badge for the state
 // and, for Playing, the clock from position and length (position -1 with

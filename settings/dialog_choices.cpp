@@ -25,7 +25,7 @@ void StoreDialogChoices(HostWindow dialog, ControlCheckedProc isChecked) {
     const int32_t showVersion = isChecked(dialog, IDC_SHOW_VERSION) ? 1 : 0;
     if (showVersion != settings.showVersion.load(std::memory_order_relaxed)) {
         settings.showVersion.store(showVersion, std::memory_order_relaxed);
-        UpdateVersionText(showVersion);
+        UpdateVersionText();
     }
 
     int32_t timeMode = TimeDisabled;
@@ -37,7 +37,9 @@ void StoreDialogChoices(HostWindow dialog, ControlCheckedProc isChecked) {
     settings.timeMode.store(timeMode, std::memory_order_relaxed);
 
     // The next playing tick finds the counter changed and the guard far from
-    // the track's remaining time, and republishes with the new settings.
-    expectedRemaining.store(-1, std::memory_order_relaxed);
+    // the track's remaining time, and republishes with the new settings. The
+    // guard is stored last and releasing: the tick reads it acquiring, so
+    // the settings above are in place for it (see the playback monitor).
+    expectedRemaining.store(-1, std::memory_order_release);
     processCount.store(0, std::memory_order_relaxed);
 }

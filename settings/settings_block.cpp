@@ -52,6 +52,6 @@ int32_t XMP_STDCALL SetConfig(void* inst, const void* config, uint32_t size) {
         for (uint32_t word = 0; word * sizeof(int32_t) < count; word++)
             settingsWords[word]->store(image[word], std::memory_order_relaxed);
     }
-    UpdateVersionText(settings.showVersion.load(std::memory_order_relaxed));
+    UpdateVersionText();
     return 1;
 }

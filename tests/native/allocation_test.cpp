@@ -95,7 +95,8 @@ TEST_F(Allocation, AWholeSessionAllocatesNothing) {
         dsp->NewTitle(nullptr, "title");
         dsp->Reset(nullptr);
         PublishPlaybackState(Paused);
-        UpdateVersionText(1);
+        settings.showVersion = 1;
+        UpdateVersionText();
         dsp->NewTrack(nullptr, nullptr);
         dsp->Free(nullptr);
     });

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "fakes/fakes.h"
 #include "plugin/plugin_state.h"
@@ -51,6 +53,42 @@ TEST_F(Publisher, InitialisationClearsEveryFieldButTheLargeImageKeyAndInstance) 
     EXPECT_EQ(fake::CallCount(), 0u) << "initialisation sends and asks nothing";
 }
 
+// A caller held inside the player's GetVersion until the test lets it go.
+std::promise<void> versionAsked;
+std::shared_future<void> versionAnswered;
+void HoldInsideGetVersion(void) {
+    versionAsked.set_value();
+    versionAnswered.wait();
+}
+
+// OK turns the version on and asks the player for it; while it waits there,
+// SetConfig turns it off and installs the plain name. The text installed
+// last must match the word held last, whichever caller formatted first.
+TEST_F(Publisher, TheVersionTextInstalledLastMatchesTheWordHeldLast) {
+    settings.showVersion = 0;
+    UpdateVersionText();
+    versionAsked = std::promise<void>();
+    std::promise<void> answer;
+    versionAnswered = answer.get_future().share();
+    fake::SetGetVersionHook(HoldInsideGetVersion);
+
+    std::thread turningOn([] {
+        settings.showVersion = 1;
+        UpdateVersionText();
+    });
+    versionAsked.get_future().wait();
+    fake::SetGetVersionHook(nullptr);
+    settings.showVersion = 0;
+    UpdateVersionText();
+    EXPECT_STREQ(versionText, "XMPlay");
+    answer.set_value();
+    turningOn.join();
+
+    EXPECT_EQ(settings.showVersion.load(), 0);
+    EXPECT_STREQ(versionText, "XMPlay") << "the text installed last is not the one for the word held";
+    EXPECT_STREQ(largeImageTextBuffer, "XMPlay");
+}
+
 struct VersionCase {
     int32_t showVersion;
     uint32_t versionWord;
@@ -69,7 +107,8 @@ TEST_F(Publisher, VersionTextShowsTheVersionBytesFromTheTopOrThePlainName) {
         fake::SetVersion(c.versionWord);
         fake::ClearCalls();
         const size_t sentBefore = fake::PresenceCount();
-        UpdateVersionText(c.showVersion);
+        settings.showVersion = c.showVersion;
+        UpdateVersionText();
         EXPECT_STREQ(versionText, c.text);
         EXPECT_STREQ(largeImageTextBuffer, c.text);
         EXPECT_EQ(presence.largeImageText, largeImageTextBuffer);

@@ -188,7 +188,8 @@ TEST(PublicationStress, RecordsNeverMixTwoPublicationsWhileSettingsChange) {
         for (int i = 0; !done.load(); i++) {
             fake::SetThreadTrack(&tracks[static_cast<size_t>(i % TracksPerThread)].track);
             RunMonitorTick();
-            UpdateVersionText(i % 2);
+            settings.showVersion = i % 2;
+            UpdateVersionText();
             std::this_thread::yield();
         }
         fake::SetThreadTrack(nullptr);

@@ -257,7 +257,8 @@ void InstanceCyclesTest::RunDialogCycle(int cycle) {
     // be freed before its first paint, and the objects Wine makes once for
     // the first paint would come at a random cycle of the run.
     RunOnWindowThread([dialog] {
-        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        RedrawWindow(dialog, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
     });
     // A change that the instance's end must not store.
     Click(dialog, ShowAlbumDateControl);

@@ -1,5 +1,6 @@
 // The fake player: its misc and status tables, a scriptable current track,
 // and the accounting of every text GetTag hands out.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,8 @@ static double sharedPosition;
 static int32_t playingAnswer;
 static uint32_t versionAnswer;
 static HostWindow windowAnswer;
+// Run inside GetVersion, outside the fake's lock, when set.
+static std::atomic<void (*)(void)> getVersionHook{nullptr};
 static thread_local const Track* threadTrack;
 
 static HostWindow const defaultWindow = reinterpret_cast<HostWindow>(static_cast<uintptr_t>(0x10010));
@@ -180,10 +183,18 @@ bool TextsBalanced(void) {
 // ------------------------------------------------------ player's tables ----
 
 static uint32_t XMP_STDCALL FakeGetVersion(void) {
-    std::lock_guard<std::mutex> hold(FakeMutex());
-    AppendCall(Call::GetVersion, 0, nullptr);
-    return versionAnswer;
+    uint32_t answer = 0;
+    {
+        std::lock_guard<std::mutex> hold(FakeMutex());
+        AppendCall(Call::GetVersion, 0, nullptr);
+        answer = versionAnswer;
+    }
+    void (*hook)(void) = getVersionHook.load();
+    if (hook != nullptr) hook();
+    return answer;
 }
+
+void SetGetVersionHook(void (*hook)(void)) { getVersionHook.store(hook); }
 
 static HostWindow XMP_STDCALL FakeGetWindow(void) {
     std::lock_guard<std::mutex> hold(FakeMutex());
@@ -275,6 +286,7 @@ void ResetPlayer(void) {
     playingAnswer = 0;
     versionAnswer = 0;
     windowAnswer = defaultWindow;
+    getVersionHook.store(nullptr);
     threadTrack = nullptr;
     FAKE_UNPOISON(pool, sizeof pool);
     std::memset(pool, 0, sizeof pool);

@@ -142,6 +142,9 @@ void SetPosition(double seconds);
 void SetPlaying(int32_t isPlaying);     // IsPlaying's answer
 void SetVersion(uint32_t versionWord);  // GetVersion's answer
 void SetWindow(HostWindow window);      // GetWindow's answer
+// A function GetVersion runs before it answers, on the caller's thread, so
+// that a test can hold a caller there; null (as after Reset) runs none.
+void SetGetVersionHook(void (*hook)(void));
 
 // The window GetWindow answers after Reset.
 HostWindow PlayerWindowHandle(void);
