@@ -9,7 +9,7 @@
 #   make dist   the release package dist/XMP-Nowglow-<version>.zip
 #   make assets        render the Discord art assets and the README's profile mock-up
 #   make screenshots   take the README's screenshot of the settings dialog
-# DISCORD_APP_ID=<18 digits> builds for another Discord application; without
+# DISCORD_APP_ID=<17 to 20 digits> builds for another Discord application; without
 # it the build goes back to the application named in CMakeLists.txt.
 
 JOBS ?= 2

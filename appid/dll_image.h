@@ -1,18 +1,18 @@
 // What nowglow-appid.exe does to the bytes of a plug-in DLL, kept free of
 // Windows so that it can be tested natively: it checks that the file is a
-// 32-bit Windows DLL, finds the one application ID field in it, and rewrites
-// the ID's digits and the image's checksum in place.
+// whole 32-bit Windows DLL, finds the one application ID field in it, and
+// rewrites the ID's digits and the image's checksum in place.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// True when text is exactly 18 decimal digits.
-bool IsApplicationId(const char* text);
+#include "plugin/application_id.h"
 
 enum class ImageVerdict {
     Found,          // one application ID field: the plug-in's DLL
     NotDll,         // not a 32-bit Windows DLL
+    CutShort,       // a 32-bit DLL whose file ends before its last section or its signature
     NoField,        // a DLL, but no application ID field in it
     SeveralFields,  // more than one field: which one is meant cannot be told
 };
@@ -21,19 +21,24 @@ enum class ImageVerdict {
 struct IdFieldPlace {
     ImageVerdict verdict;
     uint32_t fields;        // application ID fields found
-    size_t digitsOffset;    // the 18 digits, when found
+    size_t digitsOffset;    // the field's digits, when found
     size_t checksumOffset;  // the optional header's checksum, for any DLL
 };
 
-// Looks the image over: a DLL, and in it the marker of the field followed
-// by 18 digits and a zero, exactly once.
+// Looks the image over: a whole 32-bit DLL, and in it, exactly once, the
+// marker of the field followed by an application ID zero-filled to the
+// field's end.
 IdFieldPlace LocateApplicationId(const uint8_t* image, size_t size);
 
+// The ID of the field found, as text: its digits and a zero.
+void ReadApplicationId(const uint8_t* image, const IdFieldPlace& place, char (&id)[ApplicationIdMaxDigits + 1]);
+
 // The image's checksum as Windows computes it: the 16-bit sum with carries
-// of every word of the file but the checksum field itself, plus the file's
-// length.
+// of every word of the file but the checksum field itself, a sum of 0xFFFF
+// folded to 0, plus the file's length.
 uint32_t ImageChecksum(const uint8_t* image, size_t size, size_t checksumOffset);
 
-// Writes the 18 digits of id over the field found, and a fresh checksum over
-// the old one unless that was zero (no checksum kept).
+// Writes id (an application ID) over the field found, zero-filled to the
+// field's end, and a fresh checksum over the old one unless that was zero
+// (no checksum kept).
 void RewriteApplicationId(uint8_t* image, size_t size, const IdFieldPlace& place, const char* id);

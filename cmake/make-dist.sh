@@ -39,7 +39,7 @@ for binary in "$dll" "$tool"; do
     fi
 done
 # The repository's default ID names no registered application yet.
-placeholder_id=$(sed -n 's/^set(NOWGLOW_DISCORD_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
+placeholder_id=$(sed -n 's/^set(NOWGLOW_PLACEHOLDER_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
 [ -n "$placeholder_id" ] || fail "no default application ID in CMakeLists.txt"
 if [ "$app_id" = "$placeholder_id" ]; then
     echo "make-dist: note: built for the placeholder application $app_id; Discord shows nothing until the DLL carries the ID of a registered application (nowglow-appid.exe, or make dist DISCORD_APP_ID=...)"

@@ -42,7 +42,11 @@ target_include_directories(nowglow-appid PRIVATE ${NOWGLOW_INCLUDE_DIR})
 target_compile_definitions(nowglow-appid PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
 target_compile_options(nowglow-appid PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE})
-target_link_options(nowglow-appid PRIVATE -static -static-libgcc -static-libstdc++ -s ${NOWGLOW_REPRODUCIBLE_LINK})
+# wmain: the arguments arrive as UTF-16, whatever the code page.
+target_link_options(nowglow-appid PRIVATE -municode -static -static-libgcc -static-libstdc++ -s
+    ${NOWGLOW_REPRODUCIBLE_LINK})
+set_property(SOURCE appid/appid.rc APPEND PROPERTY
+    OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/appid/nowglow-appid.manifest)
 target_link_libraries(nowglow-appid PRIVATE kernel32)
 
 # GoogleTest for the Wine-run tests, built with the cross compiler.

@@ -27,9 +27,15 @@ if [ -z "${NOWGLOW_WINE_BITS:-}" ]; then
     fi
 fi
 export NOWGLOW_WINE_BITS
+# Debian's wine and wineserver commands pick the 32-bit programs whenever
+# they are installed, runnable or not; on a 64-bit-only machine the 64-bit
+# ones are named directly.
 if [ "$NOWGLOW_WINE_BITS" = 64 ]; then
     NOWGLOW_WINE=/usr/lib/wine/wine64
+    NOWGLOW_WINESERVER=/usr/lib/wine/wineserver64
     export WINELOADER=/usr/lib/wine/wine64
+    export WINESERVER=/usr/lib/wine/wineserver64
 else
     NOWGLOW_WINE=wine
+    NOWGLOW_WINESERVER=wineserver
 fi

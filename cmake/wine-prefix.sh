@@ -9,8 +9,8 @@ if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
     mkdir -p "$WINEPREFIX"
     "$NOWGLOW_WINE" wineboot -i >/dev/null 2>&1
     "$NOWGLOW_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-    wineserver -w
+    "$NOWGLOW_WINESERVER" -w
     touch "$WINEPREFIX/.nowglow-ready"
 fi
-wineserver -p 2>/dev/null || true  # already running: fine
+"$NOWGLOW_WINESERVER" -p 2>/dev/null || true  # already running: fine
 "$NOWGLOW_WINE" cmd /c exit >/dev/null 2>&1

@@ -18,7 +18,8 @@
 #ifndef NOWGLOW_DISCORD_APP_ID
 #error "NOWGLOW_DISCORD_APP_ID must name the Discord application (set by the build)"
 #endif
-static_assert(sizeof NOWGLOW_DISCORD_APP_ID == ApplicationIdDigits + 1, "the application ID is 18 digits");
+static_assert(IsApplicationId(NOWGLOW_DISCORD_APP_ID),
+              "the application ID is 17 to 20 decimal digits, no leading zero, at most 18446744073709551615");
 
 // The application registered at Discord; its name is the activity's name.
 // nowglow-appid.exe finds it by its marker and may rewrite its digits.

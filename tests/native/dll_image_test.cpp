@@ -16,18 +16,41 @@ const std::string Marker(NOWGLOW_APPLICATION_ID_MARKER, sizeof NOWGLOW_APPLICATI
 const size_t PeAt = 0x80;
 const size_t ChecksumAt = PeAt + 4 + 20 + 64;
 
-TEST(IsApplicationId, TakesExactlyEighteenDecimalDigits) {
+// The one rule of the DLL, the build and the tool, case by case.
+TEST(IsApplicationId, TakesSeventeenToTwentyDigitsWithoutALeadingZeroUpToTheLargest64BitNumber) {
     const struct {
         const char* text;
         bool accepted;
     } cases[] = {
-        {"123456789012345678", true},   {"000000000000000000", true},   {"12345678901234567", false},
-        {"1234567890123456789", false}, {"12345678901234567a", false},  {"-12345678901234567", false},
-        {"+12345678901234567", false},  {" 123456789012345678", false}, {"", false},
-        {"12345678901234567/", false},  {"12345678901234567:", false},
+        {"1234567890123456", false},        // 16 digits
+        {"12345678901234567", true},        // 17
+        {"918273645546372819", true},       // 18
+        {"1234567890123456789", true},      // 19
+        {"12345678901234567890", true},     // 20
+        {"123456789012345678901", false},   // 21
+        {"01234567890123456", false},       // a leading zero
+        {"000000000000000000", false},      // all zeros
+        {"18446744073709551615", true},     // the largest 64-bit number
+        {"18446744073709551616", false},    // one more
+        {"18446744073709551700", false},    // above it from a middle digit on
+        {"19999999999999999999", false},    // above it from the second digit on
+        {"99999999999999999999", false},    // the largest of 20 digits
+        {"17999999999999999999", true},     // below it at the second digit
+        {"-12345678901234567", false},      // signs
+        {"+12345678901234567", false},
+        {" 123456789012345678", false},     // blanks
+        {"123456789012345678 ", false},
+        {"1234567890 12345678", false},
+        {"12345678901234567a", false},      // letters
+        {"12345678901234567/", false},      // the bytes beside the digits
+        {"12345678901234567:", false},
+        {"\xEF\xBC\x91\xEF\xBC\x92\xEF\xBC\x93\xEF\xBC\x94\xEF\xBC\x95\xEF\xBC\x96", false},  // full-width digits, UTF-8
+        {"", false},
     };
     for (const auto& c : cases) EXPECT_EQ(IsApplicationId(c.text), c.accepted) << '"' << c.text << '"';
     EXPECT_FALSE(IsApplicationId(nullptr));
+    static_assert(IsApplicationId("18446744073709551615") && !IsApplicationId("18446744073709551616"),
+                  "the rule holds at compile time");
 }
 
 void Put16(std::vector<uint8_t>& image, size_t at, uint16_t value) {
@@ -53,10 +76,33 @@ std::vector<uint8_t> DllHeaders(uint16_t machine = 0x014C, uint16_t characterist
     return image;
 }
 
+// The field as the DLL holds it: the marker, the digits, zeros to its end.
 void AddField(std::vector<uint8_t>& image, size_t at, const std::string& digits) {
-    const std::string field = Marker + digits + std::string(1, '\0');
+    std::string field = Marker + digits;
+    field.resize(sizeof(ApplicationIdField), '\0');
     if (image.size() < at + field.size()) image.resize(at + field.size(), 0);
     std::memcpy(image.data() + at, field.data(), field.size());
+}
+
+// The image with one section whose raw data lies at rawPointer, rawSize long.
+std::vector<uint8_t> WithSection(std::vector<uint8_t> image, uint32_t rawPointer, uint32_t rawSize) {
+    const size_t optional = PeAt + 4 + 20;
+    Put16(image, PeAt + 4 + 2, 1);
+    Put16(image, PeAt + 4 + 16, 224);
+    const size_t section = optional + 224;
+    Put32(image, section + 16, rawSize);
+    Put32(image, section + 20, rawPointer);
+    if (image.size() < 0x400) image.resize(0x400, 0);
+    return image;
+}
+
+// The image with a signature of size bytes at the given file offset.
+std::vector<uint8_t> WithSignature(std::vector<uint8_t> image, uint32_t offset, uint32_t size) {
+    const size_t optional = PeAt + 4 + 20;
+    Put32(image, optional + 92, 16);
+    Put32(image, optional + 128, offset);
+    Put32(image, optional + 132, size);
+    return image;
 }
 
 TEST(LocateApplicationId, FindsTheOneFieldOfA32BitDll) {
@@ -100,11 +146,33 @@ TEST(LocateApplicationId, TellsWhyAFileIsNotThePlugInsDll) {
     cases.push_back({"cut within the checksum field", headersCut, ImageVerdict::NotDll});
     cases.push_back({"a DLL without the field", DllHeaders(), ImageVerdict::NoField});
     std::vector<uint8_t> shortId = DllHeaders();
-    AddField(shortId, 300, "91827364554637281");
-    cases.push_back({"17 digits", shortId, ImageVerdict::NoField});
-    std::vector<uint8_t> longId = DllHeaders();
-    AddField(longId, 300, "9182736455463728190");
-    cases.push_back({"19 digits", longId, ImageVerdict::NoField});
+    AddField(shortId, 300, "9182736455463728");
+    cases.push_back({"16 digits", shortId, ImageVerdict::NoField});
+    std::vector<uint8_t> leadingZero = DllHeaders();
+    AddField(leadingZero, 300, "018273645546372819");
+    cases.push_back({"a leading zero", leadingZero, ImageVerdict::NoField});
+    std::vector<uint8_t> tooLarge = DllHeaders();
+    AddField(tooLarge, 300, "18446744073709551616");
+    cases.push_back({"above the largest ID", tooLarge, ImageVerdict::NoField});
+    std::vector<uint8_t> notZeroFilled = DllHeaders();
+    AddField(notZeroFilled, 300, "918273645546372819");
+    notZeroFilled[300 + Marker.size() + 19] = '7';
+    cases.push_back({"a byte after the digits' zero", notZeroFilled, ImageVerdict::NoField});
+    std::vector<uint8_t> sectionCut = WithSection(DllHeaders(), 0x200, 0x200);
+    AddField(sectionCut, 300, "918273645546372819");
+    sectionCut.resize(0x3FF);
+    cases.push_back({"cut one byte short of its last section", sectionCut, ImageVerdict::CutShort});
+    std::vector<uint8_t> tenShort = WithSection(DllHeaders(), 0x200, 0x200);
+    AddField(tenShort, 300, "918273645546372819");
+    tenShort.resize(0x400 - 10);
+    cases.push_back({"cut ten bytes short", tenShort, ImageVerdict::CutShort});
+    std::vector<uint8_t> hugeSection = WithSection(DllHeaders(), 0xFFFFFF00u, 0x200);
+    AddField(hugeSection, 300, "918273645546372819");
+    cases.push_back({"a section whose end wraps 32 bits", hugeSection, ImageVerdict::CutShort});
+    std::vector<uint8_t> signatureCut = WithSignature(WithSection(DllHeaders(), 0x200, 0x200), 0x400, 0x80);
+    AddField(signatureCut, 300, "918273645546372819");
+    signatureCut.resize(0x47F);
+    cases.push_back({"cut within its signature", signatureCut, ImageVerdict::CutShort});
     std::vector<uint8_t> letter = DllHeaders();
     AddField(letter, 300, "91827364554637281x");
     cases.push_back({"a letter among the digits", letter, ImageVerdict::NoField});
@@ -121,6 +189,22 @@ TEST(LocateApplicationId, TellsWhyAFileIsNotThePlugInsDll) {
     }
 }
 
+TEST(LocateApplicationId, TakesADllThatReachesTheEndOfItsLastSectionAndSignature) {
+    std::vector<uint8_t> whole = WithSignature(WithSection(DllHeaders(), 0x200, 0x200), 0x400, 0x80);
+    AddField(whole, 300, "918273645546372819");
+    whole.resize(0x480);
+    EXPECT_EQ(LocateApplicationId(whole.data(), whole.size()).verdict, ImageVerdict::Found);
+    for (const char* id : {"12345678901234567", "1234567890123456789", "18446744073709551615"}) {
+        std::vector<uint8_t> image = DllHeaders();
+        AddField(image, 300, id);
+        IdFieldPlace place = LocateApplicationId(image.data(), image.size());
+        ASSERT_EQ(place.verdict, ImageVerdict::Found) << id;
+        char shown[ApplicationIdMaxDigits + 1];
+        ReadApplicationId(image.data(), place, shown);
+        EXPECT_STREQ(shown, id);
+    }
+}
+
 TEST(ImageChecksum, SumsWordsWithCarriesSkipsItsFieldAndAddsTheLength) {
     // 1 + 2 + 3, the checksum field (bytes 4 to 7) left out, plus 10 bytes.
     const uint8_t words[] = {1, 0, 2, 0, 0xAA, 0xBB, 0xCC, 0xDD, 3, 0};
@@ -131,6 +215,13 @@ TEST(ImageChecksum, SumsWordsWithCarriesSkipsItsFieldAndAddsTheLength) {
     // An odd last byte counts as a word of its own.
     const uint8_t odd[] = {1, 0, 5};
     EXPECT_EQ(ImageChecksum(odd, sizeof odd, 8), 6u + 3u);
+    // Words that sum to 0xFFFF fold to 0, as Windows writes it.
+    const uint8_t allOnes[] = {0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(ImageChecksum(allOnes, sizeof allOnes, 8), 0u + 4u);
+    const uint8_t sumToAllOnes[] = {0x00, 0xF0, 0xFF, 0x0F, 0, 0, 0, 0};
+    EXPECT_EQ(ImageChecksum(sumToAllOnes, sizeof sumToAllOnes, 4), 0u + 8u);
+    const uint8_t oneBelow[] = {0xFE, 0xFF};
+    EXPECT_EQ(ImageChecksum(oneBelow, sizeof oneBelow, 8), 0xFFFEu + 2u);
 }
 
 uint32_t StoredChecksum(const std::vector<uint8_t>& image) {
@@ -151,10 +242,20 @@ TEST(RewriteApplicationId, WritesTheDigitsAndKeepsTheChecksumValidOrZero) {
               "123456789012345678");
     EXPECT_EQ(StoredChecksum(image), 0u);
     for (size_t i = 0; i < image.size(); i++) {
-        if (i < place.digitsOffset || i >= place.digitsOffset + ApplicationIdDigits) {
+        if (i < place.digitsOffset || i >= place.digitsOffset + ApplicationIdMaxDigits + 1) {
             ASSERT_EQ(image[i], before[i]) << "byte " << i;
         }
     }
+
+    // Each length leaves the field as a build with that ID makes it: the
+    // digits, then zeros to the end, whatever stood there before.
+    for (const char* id : {"18446744073709551615", "12345678901234567", "1234567890123456789"}) {
+        std::vector<uint8_t> built = DllHeaders();
+        AddField(built, 300, id);
+        RewriteApplicationId(image.data(), image.size(), place, id);
+        EXPECT_TRUE(image == built) << id;
+    }
+    RewriteApplicationId(image.data(), image.size(), place, "918273645546372819");
 
     // A checksum kept: it is computed afresh over the new bytes.
     Put32(image, ChecksumAt, 1);

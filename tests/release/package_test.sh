@@ -48,7 +48,7 @@ check "nowglow-appid.exe is the release build's" cmp "$work/unpacked/nowglow-app
 
 # The placeholder ID is named as such, in README.txt and, when the package
 # carries it, in one line of make dist's output.
-placeholder_id=$(sed -n 's/^set(NOWGLOW_DISCORD_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
+placeholder_id=$(sed -n 's/^set(NOWGLOW_PLACEHOLDER_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
 check "README.txt says the default ID is a placeholder" \
     grep -q "The project's default ID, $placeholder_id, is a placeholder" "$work/unpacked/README.txt"
 check "README.md names the placeholder ID that CMakeLists.txt holds" grep -q "$placeholder_id" "$here/README.md"

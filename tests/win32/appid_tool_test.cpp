@@ -1,15 +1,14 @@
-// nowglow-appid.exe as a user runs it, on copies of the built DLL in a
-// folder of their own: it shows the ID, rewrites it in place with a valid
-// checksum and nothing else changed, and the rewritten DLL hands the new ID
-// to Discord_Initialize; every bad input is refused in one line with a
-// non-zero exit, leaving the file byte for byte as it was and no temporary
-// file behind.
+// nowglow-appid.exe as a user runs it, on copies of the shipped 32-bit DLL
+// in folders of their own: it shows the ID and rewrites it for every length
+// with a valid checksum and nothing else changed; it takes names in every
+// script and folders of any length; double-clicked, it asks on its standard
+// input; and every bad input is refused in one line with a non-zero exit,
+// leaving the file byte for byte as it was and nothing beside it.
 #include <windows.h>
 
 #include <imagehlp.h>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -17,266 +16,472 @@
 
 #include "harness/harness.h"
 
-static const char DefaultMarker[] = "XMP-Nowglow Discord application ID";
-static const char NewId[] = "123456789012345678";
+static const char Marker[] = "XMP-Nowglow Discord application ID";
+static const size_t FieldDigits = 21;  // 20 digits and a zero
 static const DWORD ToolTimeoutMs = 30000;
 
 struct ToolRun {
     DWORD exitCode;
-    std::string output;  // standard output and error, as the console shows them
+    std::string output;  // standard output and error as UTF-8
 };
 
-static std::string ProgramFolder(void) {
-    std::string plugin = PluginPath();
-    return plugin.substr(0, plugin.find_last_of("\\/") + 1);
+static std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return wide;
 }
 
-// Runs nowglow-appid.exe with the given arguments and waits for it.
-static ToolRun RunTool(const std::string& arguments) {
+static std::string Utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 4 + 1, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], static_cast<int>(bytes.size()),
+                                     nullptr, nullptr);
+    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return bytes;
+}
+
+static std::wstring ProgramFolder(void) {
+    std::wstring plugin = Wide(PluginPath());
+    return plugin.substr(0, plugin.find_last_of(L"\\/") + 1);
+}
+
+// The \\?\ form of a full path, which reaches folders of any length and
+// takes backslashes only.
+static std::wstring Long(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"\\\\?\\" + path;
+}
+
+// The shipped 32-bit DLL: beside the tests, or, where the tests are the
+// 64-bit build, the 32-bit build's.
+static std::wstring ShippedDll(void) {
+#ifdef NOWGLOW_I386_PLUGIN
+    return Wide(NOWGLOW_I386_PLUGIN);
+#else
+    return Wide(PluginPath());
+#endif
+}
+
+// Runs a program with the command line given, feeding input to its standard
+// input, and waits for it.
+static ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                          const std::string& input = "") {
     ToolRun run = {~0u, ""};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (CreatePipe(&readEnd, &writeEnd, &inherit, 0) == FALSE) return run;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
+    HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
+    if (CreatePipe(&readOut, &writeOut, &inherit, 0) == FALSE) return run;
+    if (CreatePipe(&readIn, &writeIn, &inherit, 0) == FALSE) return run;
+    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeOut;
+    startup.hStdError = writeOut;
+    startup.hStdInput = readIn;
     PROCESS_INFORMATION process = {};
-    std::string command = "\"" + ProgramFolder() + "nowglow-appid.exe\" " + arguments;
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    BOOL started =
-        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &startup, &process);
+    CloseHandle(writeOut);
+    CloseHandle(readIn);
+    DWORD put = 0;
+    if (!input.empty()) WriteFile(writeIn, input.data(), static_cast<DWORD>(input.size()), &put, nullptr);
+    CloseHandle(writeIn);
     if (started != FALSE) {
         char chunk[512];
         DWORD got = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
+        while (ReadFile(readOut, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
             run.output.append(chunk, got);
         WaitForSingleObject(process.hProcess, ToolTimeoutMs);
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    CloseHandle(readEnd);
+    CloseHandle(readOut);
     return run;
 }
 
-static std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+static std::wstring ToolPath(void) { return ProgramFolder() + L"nowglow-appid.exe"; }
+
+static ToolRun RunTool(const std::wstring& arguments) { return RunProgram(ToolPath(), arguments); }
+
+static std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+static std::vector<uint8_t> ReadBytes(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    CloseHandle(file);
+    return bytes;
 }
 
-static void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+static void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << Utf8(path);
+    DWORD put = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+    CloseHandle(file);
 }
 
-// Where the digits of the one field lie, or 0.
+// Where the digits of the first field lie, or 0.
 static size_t DigitsOffset(const std::vector<uint8_t>& bytes) {
-    const uint8_t* marker = reinterpret_cast<const uint8_t*>(DefaultMarker);
-    auto found = std::search(bytes.begin(), bytes.end(), marker, marker + sizeof DefaultMarker);
+    const uint8_t* marker = reinterpret_cast<const uint8_t*>(Marker);
+    auto found = std::search(bytes.begin(), bytes.end(), marker, marker + sizeof Marker);
     if (found == bytes.end()) return 0;
-    return static_cast<size_t>(found - bytes.begin()) + sizeof DefaultMarker;
+    return static_cast<size_t>(found - bytes.begin()) + sizeof Marker;
 }
 
 static std::string IdIn(const std::vector<uint8_t>& bytes) {
     size_t at = DigitsOffset(bytes);
-    if (at == 0 || at + 18 > bytes.size()) return "";
-    return std::string(reinterpret_cast<const char*>(bytes.data() + at), 18);
+    if (at == 0 || at + FieldDigits > bytes.size()) return "";
+    return std::string(reinterpret_cast<const char*>(bytes.data() + at));
 }
 
-// The checksum field and the checksum Windows computes for the file.
-static bool Checksums(const std::string& path, DWORD* stored, DWORD* computed) {
-    return MapFileAndCheckSumA(path.c_str(), stored, computed) == CHECKSUM_SUCCESS;
+static size_t ChecksumOffset(const std::vector<uint8_t>& bytes) {
+    const IMAGE_NT_HEADERS* headers = ImageNtHeader(const_cast<uint8_t*>(bytes.data()));
+    if (headers == nullptr) return 0;
+    return static_cast<size_t>(reinterpret_cast<const uint8_t*>(&headers->OptionalHeader.CheckSum) - bytes.data());
 }
 
-static std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+// The checksum field, and the checksum Windows computes for the bytes.
+static void Checksums(std::vector<uint8_t> bytes, DWORD* stored, DWORD* computed) {
+    CheckSumMappedFile(bytes.data(), static_cast<DWORD>(bytes.size()), stored, computed);
+}
+
+static std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Long(folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found) != FALSE);
+        if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
+            names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found) != FALSE);
     FindClose(search);
+    std::sort(names.begin(), names.end());
     return names;
+}
+
+static void RemoveTree(const std::wstring& folder) {
+    for (const std::wstring& name : FilesIn(folder)) {
+        std::wstring path = folder + L"\\" + name;
+        DWORD attributes = GetFileAttributesW(Long(path).c_str());
+        SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            RemoveTree(path);
+        } else {
+            DeleteFileW(Long(path).c_str());
+        }
+    }
+    RemoveDirectoryW(Long(folder).c_str());
 }
 
 class AppIdToolTest : public PluginTest {
 protected:
     void SetUp() override {
         PluginTest::SetUp();
-        original = ReadBytes(PluginPath());
-        ASSERT_GT(original.size(), 4096u);
-        char temporary[MAX_PATH];
-        ASSERT_NE(GetTempPathA(sizeof temporary, temporary), 0u);
-        folder = std::string(temporary) + "nowglow-appid-test-" + std::to_string(GetCurrentProcessId());
-        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) != FALSE ||
-                    GetLastError() == ERROR_ALREADY_EXISTS);
-        copy = folder + "\\XMP-Nowglow.dll";
+        original = ReadBytes(ShippedDll());
+        ASSERT_GT(original.size(), 4096u) << "no shipped DLL at " << Utf8(ShippedDll());
+        defaultId = IdIn(original);
+        ASSERT_GE(defaultId.size(), 17u);
+        wchar_t temporary[MAX_PATH];
+        ASSERT_NE(GetTempPathW(MAX_PATH, temporary), 0u);
+        folder = std::wstring(temporary) + L"nowglow-appid-test-" + std::to_wstring(GetCurrentProcessId());
+        RemoveTree(folder);
+        ASSERT_TRUE(CreateDirectoryW(Long(folder).c_str(), nullptr) != FALSE) << Utf8(folder);
+        copy = folder + L"\\XMP-Nowglow.dll";
         WriteBytes(copy, original);
     }
 
     void TearDown() override {
         PluginTest::TearDown();
-        for (const std::string& name : FilesIn(folder)) {
-            std::string path = folder + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
-        }
-        RemoveDirectoryA(folder.c_str());
+        RemoveTree(folder);
     }
 
-    // A refusal: a non-zero exit, one line saying why, the file as it was
-    // and nothing else left in its folder.
-    void ExpectRefused(const std::string& arguments, const std::string& path,
-                       const std::vector<uint8_t>& before, const char* because) {
+    // A refusal: exit status 1, one line saying why, the file as it was and
+    // nothing else left in its folder.
+    void ExpectRefused(const std::wstring& arguments, const std::wstring& path, const std::vector<uint8_t>& before,
+                       const char* because) {
+        SCOPED_TRACE(Utf8(arguments));
+        std::vector<std::wstring> filesBefore = FilesIn(folder);
         ToolRun run = RunTool(arguments);
-        EXPECT_EQ(run.exitCode, 1u) << arguments << ": " << run.output;
-        EXPECT_NE(run.output.find(because), std::string::npos) << arguments << ": " << run.output;
+        EXPECT_EQ(run.exitCode, 1u) << run.output;
+        EXPECT_NE(run.output.find(because), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find('\n'), run.output.size() - 1) << "not one line: " << run.output;
         EXPECT_EQ(run.output.rfind("nowglow-appid: ", 0), 0u) << run.output;
-        EXPECT_TRUE(ReadBytes(path) == before) << arguments << ": the file changed";
-        EXPECT_EQ(FilesIn(folder).size(), 1u) << arguments << ": a file was left beside the DLL";
+        EXPECT_TRUE(ReadBytes(path) == before) << "the file changed";
+        EXPECT_EQ(FilesIn(folder), filesBefore) << "a file was left beside the DLL";
+    }
+
+    // The rewrite of the copy to id: the output, the ID, the checksum that
+    // Windows computes, and no byte changed but the field's and the checksum's.
+    void ExpectRewritten(const std::wstring& dll, const std::string& from, const std::string& id) {
+        SCOPED_TRACE(id);
+        ToolRun changed = RunTool(Quoted(dll) + L" " + Wide(id));
+        ASSERT_EQ(changed.exitCode, 0u) << changed.output;
+        EXPECT_EQ(changed.output, "Discord application ID changed from " + from + " to " + id + "\r\n");
+        std::vector<uint8_t> rewritten = ReadBytes(dll);
+        ASSERT_EQ(rewritten.size(), original.size());
+        EXPECT_EQ(IdIn(rewritten), id);
+        DWORD stored = 0;
+        DWORD computed = 0;
+        Checksums(rewritten, &stored, &computed);
+        EXPECT_NE(stored, 0u) << "the linker's checksum was dropped";
+        EXPECT_EQ(stored, computed) << "the rewritten DLL's checksum does not hold";
+        size_t digitsAt = DigitsOffset(rewritten);
+        size_t checksumAt = ChecksumOffset(rewritten);
+        for (size_t i = 0; i < rewritten.size(); ++i) {
+            bool inField = i >= digitsAt && i < digitsAt + FieldDigits;
+            bool inChecksum = i >= checksumAt && i < checksumAt + 4;
+            if (inField && i >= digitsAt + id.size()) {
+                ASSERT_EQ(rewritten[i], 0) << "the field is not zero-filled after the digits, at byte " << i;
+            } else if (!inField && !inChecksum) {
+                ASSERT_EQ(rewritten[i], original[i]) << "byte " << i << " changed";
+            }
+        }
     }
 
     std::vector<uint8_t> original;
-    std::string folder;
-    std::string copy;
+    std::string defaultId;
+    std::wstring folder;
+    std::wstring copy;
 };
 
-TEST_F(AppIdToolTest, ShowsTheIdAndRewritesItWithAValidChecksumAndNothingElseChanged) {
-    const std::string defaultId = IdIn(original);
-    ASSERT_EQ(defaultId.size(), 18u);
-    ToolRun shown = RunTool("\"" + copy + "\"");
+TEST_F(AppIdToolTest, ShowsTheIdAndRewritesItForEveryLengthWithAValidChecksumAndNothingElseChanged) {
+    ToolRun shown = RunTool(Quoted(copy));
     EXPECT_EQ(shown.exitCode, 0u) << shown.output;
-    EXPECT_EQ(shown.output, "Discord application ID: " + defaultId + "\r\n");
+    EXPECT_EQ(shown.output.rfind("Discord application ID: " + defaultId, 0), 0u) << shown.output;
     EXPECT_TRUE(ReadBytes(copy) == original) << "showing the ID changed the file";
 
-    ToolRun changed = RunTool("\"" + copy + "\" " + NewId);
-    EXPECT_EQ(changed.exitCode, 0u) << changed.output;
-    EXPECT_EQ(changed.output, "Discord application ID changed from " + defaultId + " to " + NewId + "\r\n");
-    std::vector<uint8_t> rewritten = ReadBytes(copy);
-    ASSERT_EQ(rewritten.size(), original.size());
-    EXPECT_EQ(IdIn(rewritten), NewId);
-    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"XMP-Nowglow.dll"}) << "the temporary file was left";
-
-    // Only the digits and the checksum differ, and the checksum holds.
-    DWORD stored = 0;
-    DWORD computed = 0;
-    ASSERT_TRUE(Checksums(copy, &stored, &computed));
-    EXPECT_NE(stored, 0u) << "the linker's checksum was dropped";
-    EXPECT_EQ(stored, computed) << "the rewritten DLL's checksum does not hold";
-    const IMAGE_NT_HEADERS* headers = ImageNtHeader(rewritten.data());
-    ASSERT_NE(headers, nullptr);
-    size_t checksumAt = static_cast<size_t>(
-        reinterpret_cast<const uint8_t*>(&headers->OptionalHeader.CheckSum) - rewritten.data());
-    size_t digitsAt = DigitsOffset(rewritten);
-    for (size_t i = 0; i < rewritten.size(); ++i) {
-        bool mayDiffer = (i >= digitsAt && i < digitsAt + 18) || (i >= checksumAt && i < checksumAt + 4);
-        if (!mayDiffer && rewritten[i] != original[i]) {
-            ADD_FAILURE() << "byte " << i << " changed";
-            break;
-        }
+    std::string from = defaultId;
+    for (const char* id : {"12345678901234567", "123456789012345678", "1234567890123456789",
+                           "18446744073709551615", "98765432109876543"}) {
+        ASSERT_NO_FATAL_FAILURE(ExpectRewritten(copy, from, id));
+        EXPECT_EQ(FilesIn(folder), std::vector<std::wstring>{L"XMP-Nowglow.dll"}) << "a file was left";
+        from = id;
     }
-
-    // The same ID again changes nothing; the old one brings back the original.
-    ToolRun again = RunTool("\"" + copy + "\" " + NewId);
+    ToolRun again = RunTool(Quoted(copy) + L" " + Wide(from));
     EXPECT_EQ(again.exitCode, 0u);
-    EXPECT_EQ(again.output, std::string("Discord application ID: ") + NewId + " (unchanged)\r\n");
-    EXPECT_EQ(RunTool("\"" + copy + "\" " + defaultId).exitCode, 0u);
+    EXPECT_EQ(again.output, "Discord application ID: " + from + " (unchanged)\r\n");
+    EXPECT_EQ(RunTool(Quoted(copy) + L" " + Wide(defaultId)).exitCode, 0u);
     EXPECT_TRUE(ReadBytes(copy) == original) << "rewriting the old ID did not give the original back";
-}
-
-TEST_F(AppIdToolTest, ARewrittenDllHandsTheNewIdToDiscordInitialize) {
-    ASSERT_EQ(RunTool("\"" + copy + "\" " + NewId).exitCode, 0u);
-    Unload();
-    pluginLoaded = LoadPlugin(copy.c_str());
-    ASSERT_TRUE(pluginLoaded) << "the rewritten DLL does not load";
-    uint32_t starting = Mark();
-    StartInstance();
-    std::vector<RecordedCall> opened = DiscordCallsBetween(starting, Mark(), RecordedInitialize);
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(Text(opened[0].applicationId), NewId);
-    EndInstance();
 }
 
 TEST_F(AppIdToolTest, AZeroChecksumStaysZero) {
     std::vector<uint8_t> unchecked = original;
-    IMAGE_NT_HEADERS* headers = ImageNtHeader(unchecked.data());
-    ASSERT_NE(headers, nullptr);
-    headers->OptionalHeader.CheckSum = 0;
+    size_t checksumAt = ChecksumOffset(unchecked);
+    ASSERT_NE(checksumAt, 0u);
+    std::fill(unchecked.begin() + static_cast<long>(checksumAt), unchecked.begin() + static_cast<long>(checksumAt) + 4, 0);
     WriteBytes(copy, unchecked);
-    ASSERT_EQ(RunTool("\"" + copy + "\" " + NewId).exitCode, 0u);
+    ASSERT_EQ(RunTool(Quoted(copy) + L" 1234567890123456789").exitCode, 0u);
+    std::vector<uint8_t> rewritten = ReadBytes(copy);
     DWORD stored = 1;
     DWORD computed = 0;
-    ASSERT_TRUE(Checksums(copy, &stored, &computed));
+    Checksums(rewritten, &stored, &computed);
     EXPECT_EQ(stored, 0u);
-    EXPECT_EQ(IdIn(ReadBytes(copy)), NewId);
+    EXPECT_EQ(IdIn(rewritten), "1234567890123456789");
 }
 
-TEST_F(AppIdToolTest, RefusesAnIdThatIsNotEighteenDecimalDigits) {
-    for (const char* id : {"12345", "1234567890123456789", "12345678901234567", "12345678901234567a",
-                           "-12345678901234567", "\"\"", "123456789012345678x"})
-        ExpectRefused("\"" + copy + "\" " + id, copy, original, "must be exactly 18 decimal digits");
+TEST_F(AppIdToolTest, RefusesWhatIsNotAnApplicationId) {
+    for (const wchar_t* id : {L"1234567890123456", L"123456789012345678901", L"01234567890123456",
+                              L"000000000000000000", L"18446744073709551616", L"99999999999999999999",
+                              L"-12345678901234567", L"+12345678901234567", L"12345678901234567a", L"\"\"",
+                              L"\"1234567890 123456789\"",
+                              L"\xFF11\xFF12\xFF13\xFF14\xFF15\xFF16\xFF17\xFF18\xFF19\xFF10\xFF11\xFF12\xFF13"
+                              L"\xFF14\xFF15\xFF16\xFF17\xFF18\xFF19"})
+        ExpectRefused(Quoted(copy) + L" " + id, copy, original, "is not a Discord application ID");
 }
 
-TEST_F(AppIdToolTest, RefusesAMissingOrUnreadableFile) {
-    ExpectRefused("\"" + folder + "\\missing.dll\"", copy, original, "cannot read");
-    ExpectRefused("\"" + folder + "\\missing.dll\" " + NewId, copy, original, "cannot read");
-    ExpectRefused("\"" + folder + "\" " + NewId, copy, original, "cannot read");
+TEST_F(AppIdToolTest, RefusesAMissingFileAndAFolder) {
+    ExpectRefused(Quoted(folder + L"\\missing.dll"), copy, original, "there is no such file");
+    ExpectRefused(Quoted(folder + L"\\missing.dll") + L" 1234567890123456789", copy, original,
+                  "there is no such file");
+    ExpectRefused(Quoted(folder) + L" 1234567890123456789", copy, original,
+                  "is a folder, not the plug-in's DLL");
 }
 
-TEST_F(AppIdToolTest, RefusesFilesThatAreNotThePlugInsDll) {
+TEST_F(AppIdToolTest, RefusesFilesThatAreNotThePlugInsWholeDll) {
     // Another DLL (the presence library beside the tests), a program, text,
-    // and the plug-in cut short in its headers: none holds one field.
+    // the plug-in cut short in its headers, by 1 and by 10 bytes.
+    std::vector<uint8_t> twice = original;
+    size_t field = DigitsOffset(original) - sizeof Marker;
+    twice.insert(twice.end(), original.begin() + static_cast<long>(field),
+                 original.begin() + static_cast<long>(field + sizeof Marker + FieldDigits));
     const struct Case {
         std::vector<uint8_t> bytes;
         const char* because;
     } cases[] = {
-        {ReadBytes(ProgramFolder() + "discord-rpc.dll"), "holds no Discord application ID"},
-        {ReadBytes(ProgramFolder() + "nowglow-appid.exe"), "not a 32-bit Windows DLL"},
+        {ReadBytes(ProgramFolder() + L"discord-rpc.dll"),
+         sizeof(void*) == 4 ? "holds no Discord application ID" : "not a 32-bit Windows DLL"},
+        {ReadBytes(ToolPath()), "not a 32-bit Windows DLL"},
         {std::vector<uint8_t>(original.begin(), original.begin() + 200), "not a 32-bit Windows DLL"},
         {std::vector<uint8_t>{'M', 'Z', 'h', 'i'}, "not a 32-bit Windows DLL"},
         {std::vector<uint8_t>(), "not a 32-bit Windows DLL"},
+        {std::vector<uint8_t>(original.begin(), original.end() - 1), "is cut short"},
+        {std::vector<uint8_t>(original.begin(), original.end() - 10), "is cut short"},
+        {twice, "holds 2 Discord application IDs"},
     };
     for (const Case& c : cases) {
         WriteBytes(copy, c.bytes);
-        ExpectRefused("\"" + copy + "\" " + NewId, copy, c.bytes, c.because);
-        ExpectRefused("\"" + copy + "\"", copy, c.bytes, c.because);
+        ExpectRefused(Quoted(copy) + L" 1234567890123456789", copy, c.bytes, c.because);
+        ExpectRefused(Quoted(copy), copy, c.bytes, c.because);
     }
-
-    // The field twice over: which one is meant cannot be told.
-    std::vector<uint8_t> twice = original;
-    size_t field = DigitsOffset(original) - sizeof DefaultMarker;
-    twice.insert(twice.end(), original.begin() + static_cast<long>(field),
-                 original.begin() + static_cast<long>(field + sizeof DefaultMarker + 19));
-    WriteBytes(copy, twice);
-    ExpectRefused("\"" + copy + "\" " + NewId, copy, twice, "holds 2 Discord application IDs");
 }
 
-TEST_F(AppIdToolTest, RefusesADllThatCannotBeReplaced) {
-    // Held by another program that lets nobody write it, as Windows holds
-    // the DLL of a running player. (Wine does not lock a loaded DLL, so the
-    // test holds the file open the same way instead of loading it.)
-    HANDLE held = CreateFileA(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+TEST_F(AppIdToolTest, RefusesADllHeldOpenOrReadOnlyAndSaysWhatToDo) {
+    HANDLE held = CreateFileW(Long(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    {
-        SCOPED_TRACE("held open");
-        ExpectRefused("\"" + copy + "\" " + NewId, copy, original, "close XMPlay first");
-    }
+    ExpectRefused(Quoted(copy) + L" 1234567890123456789", copy, original, "close XMPlay first");
     CloseHandle(held);
 
-    // Read-only.
-    ASSERT_NE(SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY), FALSE);
-    ExpectRefused("\"" + copy + "\" " + NewId, copy, original, "it is read-only");
-    SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(RunTool("\"" + copy + "\" " + NewId).exitCode, 0u)
-        << "the DLL free again could not be rewritten";
+    ASSERT_TRUE(SetFileAttributesW(Long(copy).c_str(), FILE_ATTRIBUTE_READONLY) != FALSE);
+    ExpectRefused(Quoted(copy) + L" 1234567890123456789", copy, original, "it is read-only");
+    SetFileAttributesW(Long(copy).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(AppIdToolTest, TakesNamesInEveryScriptAndFoldersOfAnyLength) {
+    std::wstring deep = folder;
+    for (wchar_t letter = L'a'; letter <= L'f'; ++letter) deep += L"\\" + std::wstring(50, letter);
+    for (const std::wstring& name : {std::wstring(L"\x041F\x043B\x0430\x0433\x0438\x043D"),  // Плагин
+                                     std::wstring(L"\x97F3\x4E50"),                          // 音乐
+                                     std::wstring(L"Music \xD83C\xDFB5"),                    // an emoji
+                                     deep.substr(folder.size() + 1)}) {
+        std::wstring place = folder + L"\\" + name;
+        std::wstring made = folder;
+        for (size_t at = folder.size() + 1; at <= place.size(); ++at) {
+            if (at == place.size() || place[at] == L'\\') {
+                made = place.substr(0, at);
+                ASSERT_TRUE(CreateDirectoryW(Long(made).c_str(), nullptr) != FALSE ||
+                            GetLastError() == ERROR_ALREADY_EXISTS)
+                    << Utf8(made);
+            }
+        }
+        std::wstring dll = place + L"\\XMP-Nowglow.dll";
+        WriteBytes(dll, original);
+        ASSERT_TRUE(ReadBytes(dll) == original) << "the copy in " << Utf8(place) << " cannot be read back";
+        SCOPED_TRACE(Utf8(place));
+        ToolRun shown = RunTool(Quoted(dll));
+        EXPECT_EQ(shown.exitCode, 0u) << shown.output;
+        ASSERT_NO_FATAL_FAILURE(ExpectRewritten(dll, defaultId, "1234567890123456789"));
+        EXPECT_EQ(FilesIn(place), std::vector<std::wstring>{L"XMP-Nowglow.dll"});
+
+        // A refusal names the file as it was typed; a long one is cut short.
+        std::wstring missing = place + L"\\missing.dll";
+        ToolRun refused = RunTool(Quoted(missing));
+        EXPECT_EQ(refused.exitCode, 1u);
+        if (missing.size() <= 160) {
+            EXPECT_NE(refused.output.find(Utf8(missing)), std::string::npos) << refused.output;
+        } else {
+            EXPECT_LT(refused.output.size(), 400u) << refused.output;
+            EXPECT_NE(refused.output.find("missing.dll"), std::string::npos) << refused.output;
+        }
+    }
+}
+
+TEST_F(AppIdToolTest, HelpSaysWhatTheToolDoesBothFormsAndWhatAnIdLooksLike) {
+    for (const wchar_t* asked : {L"--help", L"-h", L"/?"}) {
+        ToolRun help = RunTool(asked);
+        EXPECT_EQ(help.exitCode, 0u) << Utf8(asked);
+        for (const char* said : {"shows or changes the Discord application ID", "PATH\\XMP-Nowglow.dll NEW-ID",
+                                 "PATH\\XMP-Nowglow.dll ", "17 to 20 digits", "Double-click"})
+            EXPECT_NE(help.output.find(said), std::string::npos) << Utf8(asked) << ": " << help.output;
+    }
+    ToolRun wrong = RunTool(L"a b c");
+    EXPECT_EQ(wrong.exitCode, 2u);
+    EXPECT_NE(wrong.output.find("usage:"), std::string::npos) << wrong.output;
+}
+
+TEST_F(AppIdToolTest, DoubleClickedItAsksForTheIdAndWritesItAsksAgainOrLeavesTheDll) {
+    std::wstring tool = folder + L"\\nowglow-appid.exe";
+    ASSERT_TRUE(CopyFileW(ToolPath().c_str(), tool.c_str(), FALSE) != FALSE);
+    const struct Case {
+        const char* typed;
+        const char* id;  // what the DLL carries afterwards
+        const char* said;
+    } cases[] = {
+        {"1234567890123456789\r\n", "1234567890123456789", "changed from"},
+        {"  12345678901234567890 \n", "12345678901234567890", "changed from"},
+        {"12345\n01234567890123456789\n18446744073709551615\n", "18446744073709551615", "changed from"},
+        {"\r\n", nullptr, "Nothing was changed."},
+        {"", nullptr, "Nothing was changed."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        WriteBytes(copy, original);
+        ToolRun run = RunProgram(tool, L"", c.typed);
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_NE(run.output.find("carries the Discord application ID " + defaultId), std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find("the placeholder"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("Developer Portal"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("Press Enter"), std::string::npos) << "waited without a window of its own";
+        EXPECT_EQ(IdIn(ReadBytes(copy)), c.id != nullptr ? c.id : defaultId);
+        if (c.id == nullptr) {
+            EXPECT_TRUE(ReadBytes(copy) == original);
+        }
+        EXPECT_EQ(FilesIn(folder), (std::vector<std::wstring>{L"XMP-Nowglow.dll", L"nowglow-appid.exe"}));
+    }
+    // Each wrong entry is explained, and asked again.
+    WriteBytes(copy, original);
+    ToolRun retried = RunProgram(tool, L"", "12345\n01234567890123456789\n1234567890123456789\n");
+    size_t explained = 0;
+    for (size_t at = retried.output.find("is not a Discord application ID"); at != std::string::npos;
+         at = retried.output.find("is not a Discord application ID", at + 1))
+        ++explained;
+    EXPECT_EQ(explained, 2u) << retried.output;
+
+    // Without the DLL beside it, it says where it must be.
+    DeleteFileW(Long(copy).c_str());
+    ToolRun alone = RunProgram(tool, L"", "1234567890123456789\n");
+    EXPECT_EQ(alone.exitCode, 1u);
+    EXPECT_NE(alone.output.find("in the folder of XMP-Nowglow.dll"), std::string::npos) << alone.output;
+}
+
+TEST_F(AppIdToolTest, ItsManifestAsksToRunAsInvokerOnEverySupportedWindows) {
+    HMODULE tool = LoadLibraryExW(ToolPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(tool, nullptr);
+    HRSRC found = FindResourceW(tool, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr) << "no manifest in nowglow-appid.exe";
+    const char* text = static_cast<const char*>(LockResource(LoadResource(tool, found)));
+    std::string manifest(text, SizeofResource(tool, found));
+    FreeLibrary(tool);
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
+    size_t systems = 0;
+    for (size_t at = manifest.find("<supportedOS Id="); at != std::string::npos;
+         at = manifest.find("<supportedOS Id=", at + 1))
+        ++systems;
+    EXPECT_EQ(systems, 5u) << "Vista, 7, 8, 8.1 and 10 (11 too)";
+}
+
+// The rewritten DLL, loaded in the stand-in player, hands exactly the new
+// digits to Discord_Initialize, for the lengths that differ from the
+// default's. Only a 32-bit player can load the shipped DLL.
+class RewrittenPluginTest : public AppIdToolTest {};
+
+TEST_F(RewrittenPluginTest, HandsExactlyTheNewDigitsToDiscordInitialize) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "the shipped DLL is 32-bit";
+    for (const char* id : {"12345678901234567", "1234567890123456789", "18446744073709551615"}) {
+        WriteBytes(copy, original);
+        ASSERT_EQ(RunTool(Quoted(copy) + L" " + Wide(id)).exitCode, 0u);
+        Unload();
+        pluginLoaded = LoadPlugin(Utf8(copy).c_str());
+        ASSERT_TRUE(pluginLoaded) << "the rewritten DLL does not load";
+        uint32_t starting = Mark();
+        StartInstance();
+        std::vector<RecordedCall> opened = DiscordCallsBetween(starting, Mark(), RecordedInitialize);
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(Text(opened[0].applicationId), id);
+        EndInstance();
+        Unload();
+    }
 }

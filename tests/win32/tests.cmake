@@ -22,8 +22,14 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endforeach()
 
-# The checks of nowglow-appid.exe ask Windows for a DLL's checksum.
+# The checks of nowglow-appid.exe ask Windows for a DLL's checksum. They
+# work on the shipped 32-bit DLL: where the tests are the 64-bit build, the
+# 32-bit build's, through Wine's drive Z: (the Unix root).
 target_link_libraries(appid_tool_test PRIVATE imagehlp)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    target_compile_definitions(appid_tool_test PRIVATE
+        NOWGLOW_I386_PLUGIN="Z:${CMAKE_SOURCE_DIR}/build/win32/XMP-Nowglow.dll")
+endif()
 
 # The module entry is tested inside a program of its own, not through the DLL.
 target_sources(dll_main_test PRIVATE ${CMAKE_SOURCE_DIR}/plugin/dll_main.cpp ${CMAKE_SOURCE_DIR}/plugin/plugin_state.cpp)

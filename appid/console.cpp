@@ -1,0 +1,82 @@
+// Console output and input for nowglow-appid.exe, wide throughout.
+#include <windows.h>
+
+#include "appid/console.h"
+
+#include <cwchar>
+
+// Writes text to the handle: WriteConsoleW to a console, else UTF-8 bytes.
+static void WriteText(HANDLE handle, const wchar_t* text) {
+    const size_t length = std::wcslen(text);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(handle, &mode) != FALSE) {
+        WriteConsoleW(handle, text, static_cast<DWORD>(length), &written, nullptr);
+        return;
+    }
+    // A line is at most a few thousand characters; UTF-8 takes at most
+    // three bytes for each UTF-16 unit.
+    static char bytes[3 * 8192];
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), bytes,
+                                         static_cast<int>(sizeof bytes), nullptr, nullptr);
+    if (size > 0) WriteFile(handle, bytes, static_cast<DWORD>(size), &written, nullptr);
+}
+
+void SayLine(const wchar_t* text) {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    WriteText(output, text);
+    WriteText(output, L"\r\n");
+}
+
+void SayError(const wchar_t* text) {
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    WriteText(error, L"nowglow-appid: ");
+    WriteText(error, text);
+    WriteText(error, L"\r\n");
+}
+
+void SayPrompt(const wchar_t* text) { WriteText(GetStdHandle(STD_OUTPUT_HANDLE), text); }
+
+// Reads UTF-8 bytes up to a line feed from a pipe or a file.
+static bool ReadByteLine(HANDLE input, wchar_t* line, size_t capacity) {
+    static char bytes[4096];
+    size_t count = 0;
+    bool any = false;
+    for (;;) {
+        char byte = 0;
+        DWORD got = 0;
+        if (ReadFile(input, &byte, 1, &got, nullptr) == FALSE || got == 0) break;
+        any = true;
+        if (byte == '\n') break;
+        if (count < sizeof bytes) bytes[count++] = byte;
+    }
+    if (!any) return false;
+    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), line,
+                                           static_cast<int>(capacity - 1));
+    line[length > 0 ? length : 0] = L'\0';
+    return true;
+}
+
+bool ReadLine(wchar_t* line, size_t capacity) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode) == FALSE) {
+        if (!ReadByteLine(input, line, capacity)) return false;
+    } else {
+        DWORD got = 0;
+        if (ReadConsoleW(input, line, static_cast<DWORD>(capacity - 1), &got, nullptr) == FALSE || got == 0)
+            return false;
+        line[got] = L'\0';
+    }
+    size_t length = std::wcslen(line);
+    while (length > 0 && (line[length - 1] == L'\n' || line[length - 1] == L'\r')) line[--length] = L'\0';
+    return true;
+}
+
+// A console that lists this program alone was made for it, and its
+// keyboard is the standard input only when that was not redirected.
+bool OwnsItsConsole(void) {
+    DWORD processes[2];
+    DWORD mode = 0;
+    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}

@@ -1,0 +1,200 @@
+// Reading and replacing the plug-in's DLL for nowglow-appid.exe.
+#include <windows.h>
+
+#include "appid/plugin_file.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "appid/console.h"
+
+// No plug-in DLL comes anywhere near this size; a larger file is not one.
+static const DWORD LargestDll = 64u * 1024u * 1024u;
+
+// A message line: a name of up to ShownLength characters and its text.
+static const size_t ShownLength = 160;
+static wchar_t messageLine[1024];
+static wchar_t shownName[ShownLength + 4];
+
+// What a user can do about each way Windows refuses the file.
+static const wchar_t ProtectedFolderAdvice[] =
+    L"Windows does not let this account change files in that folder: run the tool from a command prompt "
+    L"opened as administrator, or move XMPlay to a folder of your own";
+static const wchar_t InUseAdvice[] = L"it is in use; close XMPlay first, then try again";
+
+const wchar_t* ShownName(const wchar_t* typed) {
+    const size_t length = std::wcslen(typed);
+    if (length <= ShownLength) return typed;
+    const size_t half = (ShownLength - 3) / 2;
+    std::wmemcpy(shownName, typed, half);
+    std::wmemcpy(shownName + half, L"...", 3);
+    std::wmemcpy(shownName + half + 3, typed + length - half, half);
+    shownName[2 * half + 3] = L'\0';
+    return shownName;
+}
+
+// Says "<what> <name>: <why>" on the error output, or "<name> <why>" when
+// there is no what.
+static bool Refuse(const PluginFile& file, const wchar_t* what, const wchar_t* why) {
+    const size_t capacity = sizeof messageLine / sizeof messageLine[0];
+    if (what[0] == L'\0') {
+        std::swprintf(messageLine, capacity, L"%ls %ls", ShownName(file.typed), why);
+    } else {
+        std::swprintf(messageLine, capacity, L"%ls %ls: %ls", what, ShownName(file.typed), why);
+    }
+    SayError(messageLine);
+    return false;
+}
+
+static bool IsInUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
+// Says why Windows refused the file, by its error.
+static bool RefuseFor(const PluginFile& file, const wchar_t* what, DWORD error) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
+        return Refuse(file, what,
+                      L"there is no such file; name the plug-in's DLL, XMP-Nowglow.dll, with its folder");
+    if (error == ERROR_ACCESS_DENIED) return Refuse(file, what, ProtectedFolderAdvice);
+    if (IsInUse(error)) return Refuse(file, what, InUseAdvice);
+    wchar_t why[160];
+    std::swprintf(why, sizeof why / sizeof why[0], L"Windows answered error %lu",
+                  static_cast<unsigned long>(error));
+    return Refuse(file, what, why);
+}
+
+bool NamePluginFile(PluginFile* file, const wchar_t* typed) {
+    file->typed = typed;
+    file->bytes = nullptr;
+    file->size = 0;
+    // The \\?\ form takes a full path as it stands, so it is made full first.
+    static wchar_t full[32768];
+    const DWORD length = GetFullPathNameW(typed, sizeof full / sizeof full[0], full, nullptr);
+    if (length == 0 || length >= sizeof full / sizeof full[0] - 8)
+        return RefuseFor(*file, L"cannot read", ERROR_INVALID_NAME);
+    const size_t capacity = sizeof file->path / sizeof file->path[0];
+    if (full[0] == L'\\' && full[1] == L'\\' && (full[2] == L'?' || full[2] == L'.')) {
+        std::swprintf(file->path, capacity, L"%ls", full);
+    } else if (full[0] == L'\\' && full[1] == L'\\') {
+        std::swprintf(file->path, capacity, L"\\\\?\\UNC\\%ls", full + 2);
+    } else {
+        std::swprintf(file->path, capacity, L"\\\\?\\%ls", full);
+    }
+    return true;
+}
+
+// Says what is wrong with a file that is not the plug-in's whole DLL.
+static bool RefuseImage(const PluginFile& file) {
+    switch (file.place.verdict) {
+    case ImageVerdict::Found: return true;
+    case ImageVerdict::NotDll:
+        return Refuse(file, L"", L"is not XMP-Nowglow.dll: it is not a 32-bit Windows DLL");
+    case ImageVerdict::CutShort:
+        return Refuse(file, L"",
+                      L"is cut short: the file must reach the end of its last section; download the release "
+                      L"again");
+    case ImageVerdict::NoField:
+        return Refuse(file, L"", L"is not XMP-Nowglow.dll: it holds no Discord application ID");
+    case ImageVerdict::SeveralFields: break;
+    }
+    wchar_t why[160];
+    std::swprintf(why, sizeof why / sizeof why[0],
+                  L"holds %lu Discord application IDs, not one: this tool cannot tell which to change",
+                  static_cast<unsigned long>(file.place.fields));
+    return Refuse(file, L"", why);
+}
+
+bool ReadPluginFile(PluginFile* file) {
+    const DWORD attributes = GetFileAttributesW(file->path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return Refuse(*file, L"", L"is a folder, not the plug-in's DLL: name XMP-Nowglow.dll in it");
+    HANDLE handle = CreateFileW(file->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return RefuseFor(*file, L"cannot read", GetLastError());
+    LARGE_INTEGER size;
+    bool read = GetFileSizeEx(handle, &size) != FALSE;
+    if (read && size.QuadPart > LargestDll) {
+        CloseHandle(handle);
+        return Refuse(*file, L"", L"is not XMP-Nowglow.dll: it is far larger than the plug-in");
+    }
+    DWORD error = 0;
+    if (read) {
+        file->size = static_cast<size_t>(size.QuadPart);
+        file->bytes = static_cast<uint8_t*>(std::malloc(file->size + 1));
+        DWORD got = 0;
+        read = file->bytes != nullptr &&
+               ReadFile(handle, file->bytes, static_cast<DWORD>(file->size), &got, nullptr) != FALSE &&
+               got == file->size;
+    }
+    if (!read) error = GetLastError();
+    CloseHandle(handle);
+    if (!read) return RefuseFor(*file, L"cannot read", error);
+    file->place = LocateApplicationId(file->bytes, file->size);
+    return RefuseImage(*file);
+}
+
+// Whether the DLL could be replaced now: it is not read-only, this account
+// may change it, and nothing else holds it open.
+static bool Replaceable(const PluginFile& file) {
+    const DWORD attributes = GetFileAttributesW(file.path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return Refuse(file, L"cannot change",
+                      L"it is read-only; clear Read-only in its Properties (Explorer), then try again");
+    HANDLE handle = CreateFileW(file.path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return RefuseFor(file, L"cannot change", GetLastError());
+    CloseHandle(handle);
+    return true;
+}
+
+// Creates a new temporary file beside the DLL, under a name of the tool's
+// own; its path goes to temporary.
+static HANDLE CreateTemporaryBeside(const PluginFile& file, wchar_t* temporary, size_t capacity, DWORD* error) {
+    std::swprintf(temporary, capacity, L"%ls", file.path);
+    wchar_t* slash = std::wcsrchr(temporary, L'\\');
+    const size_t folderLength = static_cast<size_t>(slash - temporary) + 1;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        std::swprintf(temporary + folderLength, capacity - folderLength, L"~nowglow-appid-%lu-%u.tmp",
+                      static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+        HANDLE handle =
+            CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return handle;
+        *error = GetLastError();
+        if (*error != ERROR_FILE_EXISTS && *error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes the bytes to a new temporary file beside the DLL, then moves it
+// over the DLL in one step. On any failure the temporary file is removed
+// and the DLL is as it was.
+static bool ReplaceWholeFile(const PluginFile& file) {
+    static wchar_t temporary[32768];
+    DWORD error = 0;
+    HANDLE handle = CreateTemporaryBeside(file, temporary, sizeof temporary / sizeof temporary[0], &error);
+    if (handle == INVALID_HANDLE_VALUE) return RefuseFor(file, L"cannot write a file beside", error);
+    DWORD put = 0;
+    bool written = WriteFile(handle, file.bytes, static_cast<DWORD>(file.size), &put, nullptr) != FALSE &&
+                   put == file.size && FlushFileBuffers(handle) != FALSE;
+    if (!written) error = GetLastError();
+    CloseHandle(handle);
+    if (!written) {
+        DeleteFileW(temporary);
+        return RefuseFor(file, L"cannot write a file beside", error);
+    }
+    if (MoveFileExW(temporary, file.path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+        error = GetLastError();
+        DeleteFileW(temporary);
+        // The DLL could be opened for change just before: a refusal now
+        // means a program has loaded it since.
+        if (error == ERROR_ACCESS_DENIED) error = ERROR_SHARING_VIOLATION;
+        return RefuseFor(file, L"cannot change", error);
+    }
+    return true;
+}
+
+bool RewritePluginFile(PluginFile* file, const char* id) {
+    RewriteApplicationId(file->bytes, file->size, file->place, id);
+    return Replaceable(*file) && ReplaceWholeFile(*file);
+}

@@ -1,0 +1,34 @@
+// The plug-in's DLL as a file: read whole, found to be the plug-in, and
+// replaced in one step by a rewritten copy written beside it. Every failure
+// is said in one line that tells the user what to do, and leaves the DLL as
+// it was and nothing beside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "appid/dll_image.h"
+
+// A DLL named by the user: the name as typed (for messages) and the full
+// path in its \\?\ form, which reaches folders of any length.
+struct PluginFile {
+    const wchar_t* typed;
+    wchar_t path[32768];
+    uint8_t* bytes;
+    size_t size;
+    IdFieldPlace place;
+};
+
+// Makes the full path of the name typed; false (said) when it has none.
+bool NamePluginFile(PluginFile* file, const wchar_t* typed);
+
+// Reads the file and finds its one application ID field; false when the
+// file cannot be read or is not the plug-in's whole DLL (said).
+bool ReadPluginFile(PluginFile* file);
+
+// Writes id over the field and replaces the DLL with the result; false
+// (said) when it could not, the DLL then unchanged.
+bool RewritePluginFile(PluginFile* file, const char* id);
+
+// The name as typed, cut in the middle when it is too long for one line.
+const wchar_t* ShownName(const wchar_t* typed);
