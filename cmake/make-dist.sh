@@ -60,8 +60,15 @@ cp "$here/LICENSE" "$stage/LICENSE"
 for key in icon play pause stopped; do
     cp "$here/assets/$key.png" "$stage/discord-assets/$key.png"
 done
-sed -e "s/@VERSION@/$version/g" -e "s/@DISCORD_APP_ID@/$app_id/g" -e "s/@PLACEHOLDER_APP_ID@/$placeholder_id/g" \
-    "$here/docs/README.txt.in" |
+# README.txt says the placeholder once: its lines for a package with the
+# placeholder, or those for one with an ID of its own.
+if [ "$app_id" = "$placeholder_id" ]; then
+    kept=IF_PLACEHOLDER dropped=IF_OWN_ID
+else
+    kept=IF_OWN_ID dropped=IF_PLACEHOLDER
+fi
+sed -e "/^@$dropped@/d" -e "s/^@$kept@//" -e "s/@VERSION@/$version/g" -e "s/@DISCORD_APP_ID@/$app_id/g" \
+    -e "s/@PLACEHOLDER_APP_ID@/$placeholder_id/g" "$here/docs/README.txt.in" |
     sed 's/$/\r/' >"$stage/README.txt"
 if grep -q "@[A-Z_]*@" "$stage/README.txt"; then
     fail "README.txt has a placeholder left: $(grep -o "@[A-Z_]*@" "$stage/README.txt" | head -n 1)"

@@ -29,11 +29,13 @@ if [ "$NOWGLOW_WINE_BITS" = 32 ]; then
     run_suite "Windows tests (Wine)" build/win32
 else
     # The 64-bit build stands in for the 32-bit one, but for what only the
-    # shipped programs can show; the release's checks read the 32-bit files
-    # and run no Windows program, so they still run on the 32-bit build.
-    shipped_only="binary_properties_test|application_id_identity|documentation_pictures"
-    release_checks="release_package|reproducible_build"
-    skipped=3
+    # shipped programs can show; the release's checks read the 32-bit files,
+    # so they still run on the 32-bit build.
+    shipped_only="binary_properties_test|documentation_pictures"
+    release_checks="release_package|reproducible_build|application_id_identity"
+    skipped=2
+    # The release's tool is 32-bit; its 64-bit build takes its place.
+    export NOWGLOW_APPID_TOOL="$here/build/win64/nowglow-appid.exe"
     echo "== note: this machine runs no 32-bit programs; not run: $shipped_only"
     run_suite "Windows tests (Wine, the 64-bit build)" build/win64 -E "$shipped_only|$release_checks"
     run_suite "checks of the release's files" build/win32 -R "$release_checks"

@@ -49,11 +49,20 @@ check "nowglow-appid.exe is the release build's" cmp "$work/unpacked/nowglow-app
 # The placeholder ID is named as such, in README.txt and, when the package
 # carries it, in one line of make dist's output.
 placeholder_id=$(sed -n 's/^set(NOWGLOW_PLACEHOLDER_APP_ID "\([0-9]*\)".*/\1/p' "$here/CMakeLists.txt")
-check "README.txt says the default ID is a placeholder" \
-    grep -q "The project's default ID, $placeholder_id, is a placeholder" "$work/unpacked/README.txt"
+readme="$work/unpacked/README.txt"
+if [ "$app_id" = "$placeholder_id" ]; then
+    check "README.txt says plainly that the built-in ID is a placeholder" \
+        sh -c "tr -d '\r' <'$readme' | tr '\n' ' ' | grep -q 'the built-in ID, $placeholder_id, is a placeholder: no Discord application has it, so nothing shows until you put your own application.s ID into the DLL'"
+fi
+check "README.txt names the placeholder ID once" test "$(grep -o "$placeholder_id" "$readme" | wc -l)" -eq 1
 check "README.md names the placeholder ID that CMakeLists.txt holds" grep -q "$placeholder_id" "$here/README.md"
-check "README.txt tells how to put another ID into the DLL" \
-    grep -q "nowglow-appid.exe XMP-Nowglow.dll 123456789012345678" "$work/unpacked/README.txt"
+check "README.txt tells how to put another ID into the DLL, the double-click first" \
+    sh -c "grep -n 'double-click' '$readme' | head -n 1 | cut -d: -f1 >'$work/click' &&
+           grep -n 'nowglow-appid.exe XMP-Nowglow.dll 1234567890123456789' '$readme' | cut -d: -f1 >'$work/line' &&
+           test -s '$work/click' && test -s '$work/line' && test \$(cat '$work/click') -lt \$(cat '$work/line')"
+check "README.txt gives the address of discord-rpc's release page" \
+    grep -q "https://github.com/discord/discord-rpc/releases" "$readme"
+check "README.txt keeps within 80 columns" sh -c "! tr -d '\r' <'$readme' | grep -q '.\{81\}'"
 if [ "$app_id" = "$placeholder_id" ]; then
     check "make dist says in one line that it packs the placeholder" \
         test "$(grep -c "placeholder application $placeholder_id" "$work/first.log")" -eq 1
@@ -77,7 +86,7 @@ check "a DLL built with another application ID is refused" \
 # make dist hands DISCORD_APP_ID to the build, and without it goes back to
 # the default rather than keeping the last one given.
 check "make dist DISCORD_APP_ID=... builds with that ID" \
-    sh -c "env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -n -C '$here' dist DISCORD_APP_ID=123456789012345678 | grep -q -- '-DNOWGLOW_DISCORD_APP_ID=123456789012345678'"
+    sh -c "env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -n -C '$here' dist DISCORD_APP_ID=1234567890123456789 | grep -q -- '-DNOWGLOW_DISCORD_APP_ID=1234567890123456789'"
 check "make dist without an ID builds with the default" \
     sh -c "env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -n -C '$here' dist | grep -q -- '-UNOWGLOW_DISCORD_APP_ID'"
 
