@@ -183,8 +183,9 @@ int wmain(int argc, wchar_t** argv) {
         return ExitDone;
     }
     if (argc != 2 && argc != 3) {
-        SayError(L"usage: nowglow-appid [PATH\\XMP-Nowglow.dll [NEW-APPLICATION-ID]]; nowglow-appid --help "
-                 L"says more");
+        SayError(
+            L"usage: nowglow-appid [PATH\\XMP-Nowglow.dll [NEW-APPLICATION-ID]]; nowglow-appid --help "
+            L"says more");
         return ExitUsage;
     }
     return ShowOrChange(argv[1], argc == 3 ? argv[2] : nullptr);

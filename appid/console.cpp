@@ -51,8 +51,8 @@ static bool ReadByteLine(HANDLE input, wchar_t* line, size_t capacity) {
         if (count < sizeof bytes) bytes[count++] = byte;
     }
     if (!any) return false;
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), line,
-                                           static_cast<int>(capacity - 1));
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(count), line, static_cast<int>(capacity - 1));
     line[length > 0 ? length : 0] = L'\0';
     return true;
 }
@@ -78,5 +78,6 @@ bool ReadLine(wchar_t* line, size_t capacity) {
 bool OwnsItsConsole(void) {
     DWORD processes[2];
     DWORD mode = 0;
-    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+    return GetConsoleProcessList(processes, 2) == 1 &&
+           GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
 }

@@ -50,7 +50,8 @@ static DllHeaders ReadDllHeaders(const uint8_t* image, size_t size) {
     if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return headers;
     const uint64_t pe = Read32(image + PeOffsetField);
     // The checksum is summed as 16-bit words, so its field must start on one.
-    if (pe % 4 != 0 || pe + SignatureSize + FileHeaderSize + OptionalChecksumOffset + 4 > size) return headers;
+    if (pe % 4 != 0 || pe + SignatureSize + FileHeaderSize + OptionalChecksumOffset + 4 > size)
+        return headers;
     if (std::memcmp(image + pe, "PE\0\0", SignatureSize) != 0) return headers;
     const uint8_t* fileHeader = image + pe + SignatureSize;
     if (Read16(fileHeader + MachineOffset) != MachineI386) return headers;
@@ -119,7 +120,8 @@ IdFieldPlace LocateApplicationId(const uint8_t* image, size_t size) {
     return place;
 }
 
-void ReadApplicationId(const uint8_t* image, const IdFieldPlace& place, char (&id)[ApplicationIdMaxDigits + 1]) {
+void ReadApplicationId(const uint8_t* image, const IdFieldPlace& place,
+                       char (&id)[ApplicationIdMaxDigits + 1]) {
     std::memcpy(id, image + place.digitsOffset, sizeof id);
     id[ApplicationIdMaxDigits] = '\0';
 }

@@ -31,7 +31,8 @@ struct IdFieldPlace {
 IdFieldPlace LocateApplicationId(const uint8_t* image, size_t size);
 
 // The ID of the field found, as text: its digits and a zero.
-void ReadApplicationId(const uint8_t* image, const IdFieldPlace& place, char (&id)[ApplicationIdMaxDigits + 1]);
+void ReadApplicationId(const uint8_t* image, const IdFieldPlace& place,
+                       char (&id)[ApplicationIdMaxDigits + 1]);
 
 // The image's checksum as Windows computes it: the 16-bit sum with carries
 // of every word of the file but the checksum field itself, a sum of 0xFFFF

@@ -48,7 +48,8 @@ static bool Refuse(const PluginFile& file, const wchar_t* what, const wchar_t* w
 }
 
 static bool IsInUse(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_USER_MAPPED_FILE;
 }
 
 // Says why Windows refused the file, by its error.
@@ -109,8 +110,9 @@ bool ReadPluginFile(PluginFile* file) {
     const DWORD attributes = GetFileAttributesW(file->path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return Refuse(*file, L"", L"is a folder, not the plug-in's DLL: name XMP-Nowglow.dll in it");
-    HANDLE handle = CreateFileW(file->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(file->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return RefuseFor(*file, L"cannot read", GetLastError());
     LARGE_INTEGER size;
     bool read = GetFileSizeEx(handle, &size) != FALSE;
@@ -150,7 +152,8 @@ static bool Replaceable(const PluginFile& file) {
 
 // Creates a new temporary file beside the DLL, under a name of the tool's
 // own; its path goes to temporary.
-static HANDLE CreateTemporaryBeside(const PluginFile& file, wchar_t* temporary, size_t capacity, DWORD* error) {
+static HANDLE CreateTemporaryBeside(const PluginFile& file, wchar_t* temporary, size_t capacity,
+                                    DWORD* error) {
     std::swprintf(temporary, capacity, L"%ls", file.path);
     wchar_t* slash = std::wcsrchr(temporary, L'\\');
     const size_t folderLength = static_cast<size_t>(slash - temporary) + 1;

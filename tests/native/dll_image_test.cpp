@@ -22,29 +22,30 @@ TEST(IsApplicationId, TakesSeventeenToTwentyDigitsWithoutALeadingZeroUpToTheLarg
         const char* text;
         bool accepted;
     } cases[] = {
-        {"1234567890123456", false},        // 16 digits
-        {"12345678901234567", true},        // 17
-        {"918273645546372819", true},       // 18
-        {"1234567890123456789", true},      // 19
-        {"12345678901234567890", true},     // 20
-        {"123456789012345678901", false},   // 21
-        {"01234567890123456", false},       // a leading zero
-        {"000000000000000000", false},      // all zeros
-        {"18446744073709551615", true},     // the largest 64-bit number
-        {"18446744073709551616", false},    // one more
-        {"18446744073709551700", false},    // above it from a middle digit on
-        {"19999999999999999999", false},    // above it from the second digit on
-        {"99999999999999999999", false},    // the largest of 20 digits
-        {"17999999999999999999", true},     // below it at the second digit
-        {"-12345678901234567", false},      // signs
+        {"1234567890123456", false},       // 16 digits
+        {"12345678901234567", true},       // 17
+        {"918273645546372819", true},      // 18
+        {"1234567890123456789", true},     // 19
+        {"12345678901234567890", true},    // 20
+        {"123456789012345678901", false},  // 21
+        {"01234567890123456", false},      // a leading zero
+        {"000000000000000000", false},     // all zeros
+        {"18446744073709551615", true},    // the largest 64-bit number
+        {"18446744073709551616", false},   // one more
+        {"18446744073709551700", false},   // above it from a middle digit on
+        {"19999999999999999999", false},   // above it from the second digit on
+        {"99999999999999999999", false},   // the largest of 20 digits
+        {"17999999999999999999", true},    // below it at the second digit
+        {"-12345678901234567", false},     // signs
         {"+12345678901234567", false},
-        {" 123456789012345678", false},     // blanks
+        {" 123456789012345678", false},  // blanks
         {"123456789012345678 ", false},
         {"1234567890 12345678", false},
-        {"12345678901234567a", false},      // letters
-        {"12345678901234567/", false},      // the bytes beside the digits
+        {"12345678901234567a", false},  // letters
+        {"12345678901234567/", false},  // the bytes beside the digits
         {"12345678901234567:", false},
-        {"\xEF\xBC\x91\xEF\xBC\x92\xEF\xBC\x93\xEF\xBC\x94\xEF\xBC\x95\xEF\xBC\x96", false},  // full-width digits, UTF-8
+        {"\xEF\xBC\x91\xEF\xBC\x92\xEF\xBC\x93\xEF\xBC\x94\xEF\xBC\x95\xEF\xBC\x96",
+         false},  // full-width digits, UTF-8
         {"", false},
     };
     for (const auto& c : cases) EXPECT_EQ(IsApplicationId(c.text), c.accepted) << '"' << c.text << '"';

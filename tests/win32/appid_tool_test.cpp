@@ -27,15 +27,16 @@ struct ToolRun {
 
 static std::wstring Wide(const std::string& text) {
     std::wstring wide(text.size() + 1, L'\0');
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
     wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
     return wide;
 }
 
 static std::string Utf8(const std::wstring& text) {
     std::string bytes(text.size() * 4 + 1, '\0');
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], static_cast<int>(bytes.size()),
-                                     nullptr, nullptr);
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, nullptr);
     bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
     return bytes;
 }
@@ -68,7 +69,10 @@ static ToolRun RunProgram(const std::wstring& program, const std::wstring& argum
                           const std::string& input = "") {
     ToolRun run = {~0u, ""};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
+    HANDLE readOut = nullptr;
+    HANDLE writeOut = nullptr;
+    HANDLE readIn = nullptr;
+    HANDLE writeIn = nullptr;
     if (CreatePipe(&readOut, &writeOut, &inherit, 0) == FALSE) return run;
     if (CreatePipe(&readIn, &writeIn, &inherit, 0) == FALSE) return run;
     SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
@@ -149,7 +153,8 @@ static std::string IdIn(const std::vector<uint8_t>& bytes) {
 static size_t ChecksumOffset(const std::vector<uint8_t>& bytes) {
     const IMAGE_NT_HEADERS* headers = ImageNtHeader(const_cast<uint8_t*>(bytes.data()));
     if (headers == nullptr) return 0;
-    return static_cast<size_t>(reinterpret_cast<const uint8_t*>(&headers->OptionalHeader.CheckSum) - bytes.data());
+    return static_cast<size_t>(reinterpret_cast<const uint8_t*>(&headers->OptionalHeader.CheckSum) -
+                               bytes.data());
 }
 
 // The checksum field, and the checksum Windows computes for the bytes.
@@ -173,7 +178,9 @@ static std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 
 static void RemoveTree(const std::wstring& folder) {
     for (const std::wstring& name : FilesIn(folder)) {
-        std::wstring path = folder + L"\\" + name;
+        std::wstring path = folder;
+        path += L"\\";
+        path += name;
         DWORD attributes = GetFileAttributesW(Long(path).c_str());
         SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -209,8 +216,8 @@ protected:
 
     // A refusal: exit status 1, one line saying why, the file as it was and
     // nothing else left in its folder.
-    void ExpectRefused(const std::wstring& arguments, const std::wstring& path, const std::vector<uint8_t>& before,
-                       const char* because) {
+    void ExpectRefused(const std::wstring& arguments, const std::wstring& path,
+                       const std::vector<uint8_t>& before, const char* because) {
         SCOPED_TRACE(Utf8(arguments));
         std::vector<std::wstring> filesBefore = FilesIn(folder);
         ToolRun run = RunTool(arguments);
@@ -280,7 +287,8 @@ TEST_F(AppIdToolTest, AZeroChecksumStaysZero) {
     std::vector<uint8_t> unchecked = original;
     size_t checksumAt = ChecksumOffset(unchecked);
     ASSERT_NE(checksumAt, 0u);
-    std::fill(unchecked.begin() + static_cast<long>(checksumAt), unchecked.begin() + static_cast<long>(checksumAt) + 4, 0);
+    std::fill(unchecked.begin() + static_cast<long>(checksumAt),
+              unchecked.begin() + static_cast<long>(checksumAt) + 4, 0);
     WriteBytes(copy, unchecked);
     ASSERT_EQ(RunTool(Quoted(copy) + L" 1234567890123456789").exitCode, 0u);
     std::vector<uint8_t> rewritten = ReadBytes(copy);
@@ -291,13 +299,17 @@ TEST_F(AppIdToolTest, AZeroChecksumStaysZero) {
     EXPECT_EQ(IdIn(rewritten), "1234567890123456789");
 }
 
+// 1234567890123456789 in full-width digits, which an ANSI conversion would
+// turn into ASCII ones.
+static const wchar_t FullWidthId[] =
+    L"\xFF11\xFF12\xFF13\xFF14\xFF15\xFF16\xFF17\xFF18\xFF19\xFF10"
+    L"\xFF11\xFF12\xFF13\xFF14\xFF15\xFF16\xFF17\xFF18\xFF19";
+
 TEST_F(AppIdToolTest, RefusesWhatIsNotAnApplicationId) {
-    for (const wchar_t* id : {L"1234567890123456", L"123456789012345678901", L"01234567890123456",
-                              L"000000000000000000", L"18446744073709551616", L"99999999999999999999",
-                              L"-12345678901234567", L"+12345678901234567", L"12345678901234567a", L"\"\"",
-                              L"\"1234567890 123456789\"",
-                              L"\xFF11\xFF12\xFF13\xFF14\xFF15\xFF16\xFF17\xFF18\xFF19\xFF10\xFF11\xFF12\xFF13"
-                              L"\xFF14\xFF15\xFF16\xFF17\xFF18\xFF19"})
+    for (const wchar_t* id :
+         {L"1234567890123456", L"123456789012345678901", L"01234567890123456", L"000000000000000000",
+          L"18446744073709551616", L"99999999999999999999", L"-12345678901234567", L"+12345678901234567",
+          L"12345678901234567a", L"\"\"", L"\"1234567890 123456789\"", FullWidthId})
         ExpectRefused(Quoted(copy) + L" " + id, copy, original, "is not a Discord application ID");
 }
 
@@ -338,7 +350,8 @@ TEST_F(AppIdToolTest, RefusesFilesThatAreNotThePlugInsWholeDll) {
 }
 
 TEST_F(AppIdToolTest, RefusesADllHeldOpenOrReadOnlyAndSaysWhatToDo) {
-    HANDLE held = CreateFileW(Long(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileW(Long(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     ExpectRefused(Quoted(copy) + L" 1234567890123456789", copy, original, "close XMPlay first");
     CloseHandle(held);
@@ -356,10 +369,9 @@ TEST_F(AppIdToolTest, TakesNamesInEveryScriptAndFoldersOfAnyLength) {
                                      std::wstring(L"Music \xD83C\xDFB5"),                    // an emoji
                                      deep.substr(folder.size() + 1)}) {
         std::wstring place = folder + L"\\" + name;
-        std::wstring made = folder;
         for (size_t at = folder.size() + 1; at <= place.size(); ++at) {
             if (at == place.size() || place[at] == L'\\') {
-                made = place.substr(0, at);
+                std::wstring made = place.substr(0, at);
                 ASSERT_TRUE(CreateDirectoryW(Long(made).c_str(), nullptr) != FALSE ||
                             GetLastError() == ERROR_ALREADY_EXISTS)
                     << Utf8(made);
@@ -391,8 +403,9 @@ TEST_F(AppIdToolTest, HelpSaysWhatTheToolDoesBothFormsAndWhatAnIdLooksLike) {
     for (const wchar_t* asked : {L"--help", L"-h", L"/?"}) {
         ToolRun help = RunTool(asked);
         EXPECT_EQ(help.exitCode, 0u) << Utf8(asked);
-        for (const char* said : {"shows or changes the Discord application ID", "PATH\\XMP-Nowglow.dll NEW-ID",
-                                 "PATH\\XMP-Nowglow.dll ", "17 to 20 digits", "Double-click"})
+        for (const char* said :
+             {"shows or changes the Discord application ID", "PATH\\XMP-Nowglow.dll NEW-ID",
+              "PATH\\XMP-Nowglow.dll ", "17 to 20 digits", "Double-click"})
             EXPECT_NE(help.output.find(said), std::string::npos) << Utf8(asked) << ": " << help.output;
     }
     ToolRun wrong = RunTool(L"a b c");
