@@ -13,13 +13,14 @@
 #include <cwchar>
 
 #include "appid/console.h"
+#include "appid/discord_check.h"
 #include "appid/plugin_file.h"
 #include "plugin/application_id.h"
 
 enum : int { ExitDone = 0, ExitRefused = 1, ExitUsage = 2 };
 
 // The ID of a build that was not given one of a registered application.
-static const char PlaceholderId[] = "918273645546372819";
+static const char PlaceholderId[] = NOWGLOW_PLACEHOLDER_APP_ID;
 
 static const wchar_t* const HelpLines[] = {
     L"nowglow-appid shows or changes the Discord application ID inside XMP-Nowglow.dll.",
@@ -28,6 +29,13 @@ static const wchar_t* const HelpLines[] = {
     L"  nowglow-appid                                  asks for the new ID",
     L"  nowglow-appid PATH\\XMP-Nowglow.dll             shows the ID the DLL carries",
     L"  nowglow-appid PATH\\XMP-Nowglow.dll NEW-ID      writes NEW-ID into the DLL",
+    L"  nowglow-appid --check [PATH\\XMP-Nowglow.dll]    checks the way to your Discord profile",
+    L"",
+    L"The check looks at the DLL, discord-rpc.dll beside it and Discord itself, then",
+    L"shows a test presence for 15 seconds; it stops at the first step that fails.",
+    L"Its exit status: 0 all passed, 11 the plug-in DLL, 12 discord-rpc.dll,",
+    L"13 Discord not reachable, 14 the ID refused, 15 another answer or none,",
+    L"16 the test presence.",
     L"",
     L"An application ID is 17 to 20 digits, such as 1234567890123456789: in Discord's",
     L"Developer Portal, open your application; General Information shows it as",
@@ -120,6 +128,19 @@ static wchar_t* Trimmed(wchar_t* text) {
     return text;
 }
 
+// Once an ID is written, offers the check of the way to Discord.
+static int OfferCheck(const PluginFile& file) {
+    static wchar_t entry[64];
+    SayPrompt(L"Type c and Enter to check the way to your Discord profile now, or just Enter to finish: ");
+    if (!ReadLine(entry, sizeof entry / sizeof entry[0])) {
+        SayLine(L"");
+        return ExitDone;
+    }
+    const wchar_t* typed = Trimmed(entry);
+    if (std::wcscmp(typed, L"c") != 0 && std::wcscmp(typed, L"C") != 0) return ExitDone;
+    return CheckFromLibrary(file);
+}
+
 // Asks for the new ID until the entry is one or is empty, then writes it.
 static int AskAndChange(PluginFile* file, const char* old) {
     static wchar_t entry[256];
@@ -143,7 +164,7 @@ static int AskAndChange(PluginFile* file, const char* old) {
         }
         if (!RewritePluginFile(file, id)) return ExitRefused;
         SayChanged(old, id);
-        return ExitDone;
+        return OfferCheck(*file);
     }
 }
 
@@ -181,6 +202,12 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && AsksForHelp(argv[1])) {
         for (const wchar_t* line : HelpLines) SayLine(line);
         return ExitDone;
+    }
+    if (std::wcscmp(argv[1], L"--check") == 0 && argc <= 3) {
+        static wchar_t beside[32768];
+        if (argc == 3) return CheckPathToDiscord(argv[2]);
+        if (!DllBesideTool(beside, sizeof beside / sizeof beside[0])) return CheckPluginFailed;
+        return CheckPathToDiscord(beside);
     }
     if (argc != 2 && argc != 3) {
         SayError(

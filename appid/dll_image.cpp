@@ -27,7 +27,7 @@ enum : size_t {
     RawSizeOffset = 16,
     RawPointerOffset = 20,
 };
-enum : uint16_t { MachineI386 = 0x014C, CharacteristicDll = 0x2000, OptionalMagicPe32 = 0x010B };
+enum : uint16_t { CharacteristicDll = 0x2000, OptionalMagicPe32 = 0x010B, OptionalMagicPe32Plus = 0x020B };
 
 static const char Marker[] = NOWGLOW_APPLICATION_ID_MARKER;
 
@@ -149,4 +149,103 @@ void RewriteApplicationId(uint8_t* image, size_t size, const IdFieldPlace& place
     const uint32_t checksum = ImageChecksum(image, size, place.checksumOffset);
     for (size_t i = 0; i < 4; i++)
         image[place.checksumOffset + i] = static_cast<uint8_t>(checksum >> (8 * i));
+}
+
+// ---- a library's exports ----
+
+// Offsets of the export directory's entry in the two optional headers, of a
+// section header's addresses, and of the export directory's name table.
+enum : size_t {
+    ExportDirectoryPe32 = 96,
+    ExportDirectoryPe32Plus = 112,
+    VirtualSizeOffset = 8,
+    VirtualAddressOffset = 12,
+    NameCountOffset = 24,
+    NameTableOffset = 32,
+    ExportDirectorySize = 40,
+};
+
+// The headers of any PE DLL: its machine, optional header and sections.
+struct AnyDll {
+    bool isDll;
+    uint16_t machine;
+    uint64_t optional;
+    uint64_t sections;  // the section table's offset
+    uint16_t sectionCount;
+    uint16_t magic;
+};
+
+static AnyDll ReadAnyDll(const uint8_t* image, size_t size) {
+    AnyDll dll = {false, 0, 0, 0, 0, 0};
+    if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return dll;
+    const uint64_t pe = Read32(image + PeOffsetField);
+    if (pe + SignatureSize + FileHeaderSize + 2 > size) return dll;
+    if (std::memcmp(image + pe, "PE\0\0", SignatureSize) != 0) return dll;
+    const uint8_t* fileHeader = image + pe + SignatureSize;
+    if ((Read16(fileHeader + CharacteristicsOffset) & CharacteristicDll) == 0) return dll;
+    dll.isDll = true;
+    dll.machine = Read16(fileHeader + MachineOffset);
+    dll.optional = pe + SignatureSize + FileHeaderSize;
+    dll.magic = Read16(image + dll.optional);
+    dll.sections = dll.optional + Read16(fileHeader + OptionalSizeOffset);
+    dll.sectionCount = Read16(fileHeader + SectionCountOffset);
+    return dll;
+}
+
+// The file offset of an address of the image, or 0 when no section's raw
+// data holds length bytes there.
+static uint64_t FileOffsetOf(const uint8_t* image, size_t size, const AnyDll& dll, uint64_t address,
+                             uint64_t length) {
+    for (uint16_t i = 0; i < dll.sectionCount; i++) {
+        const uint64_t header = dll.sections + static_cast<uint64_t>(i) * SectionHeaderSize;
+        if (header + SectionHeaderSize > size) return 0;
+        const uint64_t start = Read32(image + header + VirtualAddressOffset);
+        const uint64_t rawSize = Read32(image + header + RawSizeOffset);
+        const uint64_t raw = Read32(image + header + RawPointerOffset);
+        if (address < start || address + length > start + rawSize) continue;
+        const uint64_t offset = raw + (address - start);
+        if (offset + length > size) return 0;
+        return offset;
+    }
+    return 0;
+}
+
+// Whether the export table names the name.
+static bool Exports(const uint8_t* image, size_t size, const AnyDll& dll, const char* name) {
+    const uint64_t entry =
+        dll.optional + (dll.magic == OptionalMagicPe32Plus ? ExportDirectoryPe32Plus : ExportDirectoryPe32);
+    if (entry + 8 > size) return false;
+    const uint64_t directory = FileOffsetOf(image, size, dll, Read32(image + entry), ExportDirectorySize);
+    if (directory == 0) return false;
+    const uint64_t count = Read32(image + directory + NameCountOffset);
+    const uint64_t table =
+        FileOffsetOf(image, size, dll, Read32(image + directory + NameTableOffset), count * 4);
+    if (table == 0) return false;
+    const size_t length = std::strlen(name);
+    for (uint64_t i = 0; i < count; i++) {
+        const uint64_t at = FileOffsetOf(image, size, dll, Read32(image + table + i * 4), length + 1);
+        if (at != 0 && std::memcmp(image + at, name, length + 1) == 0) return true;
+    }
+    return false;
+}
+
+LibraryJudgement JudgeLibrary(const uint8_t* image, size_t size, uint16_t machine, const char* const* names,
+                              size_t count) {
+    LibraryJudgement judgement = {LibraryVerdict::NotDll, 0, nullptr};
+    const AnyDll dll = ReadAnyDll(image, size);
+    if (!dll.isDll) return judgement;
+    judgement.machine = dll.machine;
+    if (dll.machine != machine) {
+        judgement.verdict = LibraryVerdict::OtherMachine;
+        return judgement;
+    }
+    for (size_t i = 0; i < count; i++) {
+        if (!Exports(image, size, dll, names[i])) {
+            judgement.verdict = LibraryVerdict::MissingExport;
+            judgement.missing = names[i];
+            return judgement;
+        }
+    }
+    judgement.verdict = LibraryVerdict::Good;
+    return judgement;
 }

@@ -43,3 +43,23 @@ uint32_t ImageChecksum(const uint8_t* image, size_t size, size_t checksumOffset)
 // field's end, and a fresh checksum over the old one unless that was zero
 // (no checksum kept).
 void RewriteApplicationId(uint8_t* image, size_t size, const IdFieldPlace& place, const char* id);
+
+enum : uint16_t { MachineI386 = 0x014C, MachineAmd64 = 0x8664 };
+
+enum class LibraryVerdict {
+    Good,           // a DLL of the wanted machine exporting every wanted name
+    NotDll,         // not a Windows DLL at all
+    OtherMachine,   // a DLL for another machine (machine tells which)
+    MissingExport,  // a DLL of the machine without one of the names (missing tells which)
+};
+
+struct LibraryJudgement {
+    LibraryVerdict verdict;
+    uint16_t machine;     // the DLL's machine, when it is a DLL
+    const char* missing;  // the first wanted name it does not export
+};
+
+// Judges a library as the loader would see it, from its bytes alone: a DLL
+// of the wanted machine whose export table names each of the count names.
+LibraryJudgement JudgeLibrary(const uint8_t* image, size_t size, uint16_t machine, const char* const* names,
+                              size_t count);

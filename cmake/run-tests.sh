@@ -23,7 +23,7 @@ run_suite() {
 }
 run_suite "native unit tests (ASan, UBSan)" build/native
 run_suite "stress tests (ThreadSanitizer)" build/tsan
-run_suite "fuzzing: seed corpus and 30 seconds (libFuzzer, ASan, UBSan)" build/fuzz
+run_suite "fuzzing: the seed corpora, then 30 and 10 seconds (libFuzzer, ASan, UBSan)" build/fuzz
 . "$here/cmake/wine-env.sh"
 if [ "$NOWGLOW_WINE_BITS" = 32 ]; then
     run_suite "Windows tests (Wine)" build/win32

@@ -39,7 +39,8 @@ set_property(SOURCE settings/resources.rc APPEND PROPERTY
 add_executable(nowglow-appid ${NOWGLOW_APPID_PORTABLE_SOURCES} ${NOWGLOW_APPID_WIN32_SOURCES})
 set_target_properties(nowglow-appid PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_include_directories(nowglow-appid PRIVATE ${NOWGLOW_INCLUDE_DIR})
-target_compile_definitions(nowglow-appid PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
+target_compile_definitions(nowglow-appid PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600
+    NOWGLOW_PLACEHOLDER_APP_ID="${NOWGLOW_PLACEHOLDER_APP_ID}")
 target_compile_options(nowglow-appid PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE})
 # wmain: the arguments arrive as UTF-16, whatever the code page.

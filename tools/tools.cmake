@@ -37,3 +37,11 @@ target_compile_options(nowglow-demo PRIVATE ${NOWGLOW_COMMON_WARNINGS})
 target_link_options(nowglow-demo PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
 set_target_properties(nowglow-demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(nowglow-demo nowglow discord_standin)
+
+# A stand-in of the Discord client's local pipe, scripted per test, for the
+# tests of nowglow-appid.exe --check.
+add_executable(nowglow-discord-pipe tools/discord_pipe/discord_pipe.cpp)
+target_compile_definitions(nowglow-discord-pipe PRIVATE ${NOWGLOW_TOOLS_DEFINITIONS})
+target_compile_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+target_link_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
+set_target_properties(nowglow-discord-pipe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -37,6 +37,19 @@ elseif(NOWGLOW_SANITIZE STREQUAL "fuzz")
     add_test(NAME fuzz_seed_corpus COMMAND nowglow_fuzz -runs=0 ${NOWGLOW_FUZZ_SEEDS})
     add_test(NAME fuzz_30_seconds COMMAND nowglow_fuzz -max_total_time=30 -max_len=4096 -print_final_stats=1
              -artifact_prefix=${NOWGLOW_FUZZ_WORK}/artifacts/ ${NOWGLOW_FUZZ_WORK}/corpus ${NOWGLOW_FUZZ_SEEDS})
+
+    # nowglow-appid.exe's reading of Discord's answer, fuzzed briefly the
+    # same way from its own seeds.
+    add_executable(nowglow_ipc_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/ipc/ipc_fuzz.cpp)
+    target_link_libraries(nowglow_ipc_fuzz PRIVATE nowglow_appid_image)
+    target_compile_options(nowglow_ipc_fuzz PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+    target_link_options(nowglow_ipc_fuzz PRIVATE -fsanitize=fuzzer)
+    set(NOWGLOW_IPC_SEEDS ${CMAKE_SOURCE_DIR}/tests/fuzz/ipc-corpus)
+    set(NOWGLOW_IPC_WORK ${CMAKE_BINARY_DIR}/ipc-fuzz-smoke)
+    file(MAKE_DIRECTORY ${NOWGLOW_IPC_WORK}/corpus ${NOWGLOW_IPC_WORK}/artifacts)
+    add_test(NAME ipc_fuzz_seed_corpus COMMAND nowglow_ipc_fuzz -runs=0 ${NOWGLOW_IPC_SEEDS})
+    add_test(NAME ipc_fuzz_10_seconds COMMAND nowglow_ipc_fuzz -max_total_time=10 -max_len=20000
+             -artifact_prefix=${NOWGLOW_IPC_WORK}/artifacts/ ${NOWGLOW_IPC_WORK}/corpus ${NOWGLOW_IPC_SEEDS})
 else()
     file(GLOB NOWGLOW_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
     add_executable(nowglow_unit_tests ${NOWGLOW_UNIT_SOURCES})

@@ -9,132 +9,14 @@
 #include <imagehlp.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "harness/harness.h"
+#include "harness/tool_runner.h"
 
 static const char Marker[] = "XMP-Nowglow Discord application ID";
 static const size_t FieldDigits = 21;  // 20 digits and a zero
-static const DWORD ToolTimeoutMs = 30000;
-
-struct ToolRun {
-    DWORD exitCode;
-    std::string output;  // standard output and error as UTF-8
-};
-
-static std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size() + 1, L'\0');
-    int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-    return wide;
-}
-
-static std::string Utf8(const std::wstring& text) {
-    std::string bytes(text.size() * 4 + 1, '\0');
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(),
-                                     static_cast<int>(bytes.size()), nullptr, nullptr);
-    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
-    return bytes;
-}
-
-static std::wstring ProgramFolder(void) {
-    std::wstring plugin = Wide(PluginPath());
-    return plugin.substr(0, plugin.find_last_of(L"\\/") + 1);
-}
-
-// The \\?\ form of a full path, which reaches folders of any length and
-// takes backslashes only.
-static std::wstring Long(std::wstring path) {
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return L"\\\\?\\" + path;
-}
-
-// The shipped 32-bit DLL: beside the tests, or, where the tests are the
-// 64-bit build, the 32-bit build's.
-static std::wstring ShippedDll(void) {
-#ifdef NOWGLOW_I386_PLUGIN
-    return Wide(NOWGLOW_I386_PLUGIN);
-#else
-    return Wide(PluginPath());
-#endif
-}
-
-// Runs a program with the command line given, feeding input to its standard
-// input, and waits for it.
-static ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments,
-                          const std::string& input = "") {
-    ToolRun run = {~0u, ""};
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readOut = nullptr;
-    HANDLE writeOut = nullptr;
-    HANDLE readIn = nullptr;
-    HANDLE writeIn = nullptr;
-    if (CreatePipe(&readOut, &writeOut, &inherit, 0) == FALSE) return run;
-    if (CreatePipe(&readIn, &writeIn, &inherit, 0) == FALSE) return run;
-    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeOut;
-    startup.hStdError = writeOut;
-    startup.hStdInput = readIn;
-    PROCESS_INFORMATION process = {};
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                  nullptr, &startup, &process);
-    CloseHandle(writeOut);
-    CloseHandle(readIn);
-    DWORD put = 0;
-    if (!input.empty()) WriteFile(writeIn, input.data(), static_cast<DWORD>(input.size()), &put, nullptr);
-    CloseHandle(writeIn);
-    if (started != FALSE) {
-        char chunk[512];
-        DWORD got = 0;
-        while (ReadFile(readOut, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
-            run.output.append(chunk, got);
-        WaitForSingleObject(process.hProcess, ToolTimeoutMs);
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(readOut);
-    return run;
-}
-
-static std::wstring ToolPath(void) { return ProgramFolder() + L"nowglow-appid.exe"; }
-
-static ToolRun RunTool(const std::wstring& arguments) { return RunProgram(ToolPath(), arguments); }
-
-static std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
-static std::vector<uint8_t> ReadBytes(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    CloseHandle(file);
-    return bytes;
-}
-
-static void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << Utf8(path);
-    DWORD put = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
-    CloseHandle(file);
-}
 
 // Where the digits of the first field lie, or 0.
 static size_t DigitsOffset(const std::vector<uint8_t>& bytes) {
@@ -162,36 +44,6 @@ static void Checksums(std::vector<uint8_t> bytes, DWORD* stored, DWORD* computed
     CheckSumMappedFile(bytes.data(), static_cast<DWORD>(bytes.size()), stored, computed);
 }
 
-static std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(Long(folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
-            names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found) != FALSE);
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-static void RemoveTree(const std::wstring& folder) {
-    for (const std::wstring& name : FilesIn(folder)) {
-        std::wstring path = folder;
-        path += L"\\";
-        path += name;
-        DWORD attributes = GetFileAttributesW(Long(path).c_str());
-        SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            RemoveTree(path);
-        } else {
-            DeleteFileW(Long(path).c_str());
-        }
-    }
-    RemoveDirectoryW(Long(folder).c_str());
-}
-
 class AppIdToolTest : public PluginTest {
 protected:
     void SetUp() override {
@@ -200,13 +52,10 @@ protected:
         ASSERT_GT(original.size(), 4096u) << "no shipped DLL at " << Utf8(ShippedDll());
         defaultId = IdIn(original);
         ASSERT_GE(defaultId.size(), 17u);
-        wchar_t temporary[MAX_PATH];
-        ASSERT_NE(GetTempPathW(MAX_PATH, temporary), 0u);
-        folder = std::wstring(temporary) + L"nowglow-appid-test-" + std::to_wstring(GetCurrentProcessId());
-        RemoveTree(folder);
-        ASSERT_TRUE(CreateDirectoryW(Long(folder).c_str(), nullptr) != FALSE) << Utf8(folder);
+        folder = FreshTestFolder(L"nowglow-appid-test");
+        ASSERT_FALSE(folder.empty());
         copy = folder + L"\\XMP-Nowglow.dll";
-        WriteBytes(copy, original);
+        ASSERT_TRUE(WriteBytes(copy, original));
     }
 
     void TearDown() override {
@@ -289,7 +138,7 @@ TEST_F(AppIdToolTest, AZeroChecksumStaysZero) {
     ASSERT_NE(checksumAt, 0u);
     std::fill(unchecked.begin() + static_cast<long>(checksumAt),
               unchecked.begin() + static_cast<long>(checksumAt) + 4, 0);
-    WriteBytes(copy, unchecked);
+    ASSERT_TRUE(WriteBytes(copy, unchecked));
     ASSERT_EQ(RunTool(Quoted(copy) + L" 1234567890123456789").exitCode, 0u);
     std::vector<uint8_t> rewritten = ReadBytes(copy);
     DWORD stored = 1;
@@ -343,7 +192,7 @@ TEST_F(AppIdToolTest, RefusesFilesThatAreNotThePlugInsWholeDll) {
         {twice, "holds 2 Discord application IDs"},
     };
     for (const Case& c : cases) {
-        WriteBytes(copy, c.bytes);
+        ASSERT_TRUE(WriteBytes(copy, c.bytes));
         ExpectRefused(Quoted(copy) + L" 1234567890123456789", copy, c.bytes, c.because);
         ExpectRefused(Quoted(copy), copy, c.bytes, c.because);
     }
@@ -378,7 +227,7 @@ TEST_F(AppIdToolTest, TakesNamesInEveryScriptAndFoldersOfAnyLength) {
             }
         }
         std::wstring dll = place + L"\\XMP-Nowglow.dll";
-        WriteBytes(dll, original);
+        ASSERT_TRUE(WriteBytes(dll, original));
         ASSERT_TRUE(ReadBytes(dll) == original) << "the copy in " << Utf8(place) << " cannot be read back";
         SCOPED_TRACE(Utf8(place));
         ToolRun shown = RunTool(Quoted(dll));
@@ -429,7 +278,7 @@ TEST_F(AppIdToolTest, DoubleClickedItAsksForTheIdAndWritesItAsksAgainOrLeavesThe
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
-        WriteBytes(copy, original);
+        ASSERT_TRUE(WriteBytes(copy, original));
         ToolRun run = RunProgram(tool, L"", c.typed);
         EXPECT_EQ(run.exitCode, 0u) << run.output;
         EXPECT_NE(run.output.find("carries the Discord application ID " + defaultId), std::string::npos)
@@ -445,7 +294,7 @@ TEST_F(AppIdToolTest, DoubleClickedItAsksForTheIdAndWritesItAsksAgainOrLeavesThe
         EXPECT_EQ(FilesIn(folder), (std::vector<std::wstring>{L"XMP-Nowglow.dll", L"nowglow-appid.exe"}));
     }
     // Each wrong entry is explained, and asked again.
-    WriteBytes(copy, original);
+    ASSERT_TRUE(WriteBytes(copy, original));
     ToolRun retried = RunProgram(tool, L"", "12345\n01234567890123456789\n1234567890123456789\n");
     size_t explained = 0;
     for (size_t at = retried.output.find("is not a Discord application ID"); at != std::string::npos;
@@ -484,7 +333,7 @@ class RewrittenPluginTest : public AppIdToolTest {};
 TEST_F(RewrittenPluginTest, HandsExactlyTheNewDigitsToDiscordInitialize) {
     if (sizeof(void*) != 4) GTEST_SKIP() << "the shipped DLL is 32-bit";
     for (const char* id : {"12345678901234567", "1234567890123456789", "18446744073709551615"}) {
-        WriteBytes(copy, original);
+        ASSERT_TRUE(WriteBytes(copy, original));
         ASSERT_EQ(RunTool(Quoted(copy) + L" " + Wide(id)).exitCode, 0u);
         Unload();
         pluginLoaded = LoadPlugin(Utf8(copy).c_str());

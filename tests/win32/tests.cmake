@@ -18,17 +18,17 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
     target_compile_options(${name} PRIVATE ${NOWGLOW_COMMON_WARNINGS})
     target_link_options(${name} PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-    add_dependencies(${name} nowglow discord_standin nowglow-appid)
+    add_dependencies(${name} nowglow discord_standin nowglow-appid nowglow-discord-pipe)
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endforeach()
 
 # The checks of nowglow-appid.exe ask Windows for a DLL's checksum. They
 # work on the shipped 32-bit DLL: where the tests are the 64-bit build, the
-# 32-bit build's, through Wine's drive Z: (the Unix root).
+# 32-bit build's, through Wine's drive Z: (the Unix root; see
+# harness/tool_runner.h).
 target_link_libraries(appid_tool_test PRIVATE imagehlp)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    target_compile_definitions(appid_tool_test PRIVATE
-        NOWGLOW_I386_PLUGIN="Z:${CMAKE_SOURCE_DIR}/build/win32/XMP-Nowglow.dll")
+    target_compile_definitions(nowglow_harness PUBLIC NOWGLOW_I386_BUILD="Z:${CMAKE_SOURCE_DIR}/build/win32")
 endif()
 
 # The module entry is tested inside a program of its own, not through the DLL.

@@ -5,6 +5,7 @@
 // (tools/common/call_gate.h) can hold callers inside and counts them.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -31,6 +32,38 @@ static void BeginCall(RecordedCall* call, RecordedCallKind kind) {
     call->kind = kind;
 }
 
+// When the environment names a file in NOWGLOW_RECORDER_LOG, appends a line
+// for the call to it: a program that loads the stand-in on its own (the
+// check of nowglow-appid.exe) is read back through that file.
+static void LogCall(const RecordedCall* call) {
+    char path[1024];
+    const DWORD length = GetEnvironmentVariableA("NOWGLOW_RECORDER_LOG", path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    char line[1024];
+    int size = 0;
+    switch (call->kind) {
+    case RecordedInitialize:
+        size = snprintf(line, sizeof line, "Initialize id=%s autoRegister=%d\r\n", call->applicationId.text,
+                        call->autoRegister);
+        break;
+    case RecordedUpdatePresence:
+        size = snprintf(line, sizeof line, "Update details=%s state=%s large=%s small=%s end=%lld\r\n",
+                        call->presence.details.text, call->presence.state.text,
+                        call->presence.largeImageKey.text, call->presence.smallImageKey.text,
+                        static_cast<long long>(call->presence.endTimestamp));
+        break;
+    case RecordedClearPresence: size = snprintf(line, sizeof line, "Clear\r\n"); break;
+    case RecordedShutdown: size = snprintf(line, sizeof line, "Shutdown\r\n"); break;
+    default: return;
+    }
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD put = 0;
+    if (size > 0) WriteFile(file, line, static_cast<DWORD>(size), &put, nullptr);
+    CloseHandle(file);
+}
+
 // Stores the call, prints it in print mode, runs the hook unlocked, and lets
 // the caller leave the library once the gate lets it.
 static void FinishCall(const RecordedCall* call) {
@@ -38,6 +71,7 @@ static void FinishCall(const RecordedCall* call) {
     if (recordedCalls == nullptr) recordedCalls = new std::vector<RecordedCall>();
     recordedCalls->push_back(*call);
     if (printMode != 0) PrintRecordedCall(call);
+    LogCall(call);
     RecorderHook currentHook = hook;
     void* currentContext = hookContext;
     ReleaseSRWLockExclusive(&recorderLock);

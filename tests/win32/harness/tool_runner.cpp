@@ -1,0 +1,158 @@
+// Running programs and handling files for the tests of nowglow-appid.exe.
+#include "harness/tool_runner.h"
+
+#include <algorithm>
+
+#include "harness/harness.h"
+
+static const DWORD ProgramTimeoutMs = 60000;
+
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& text) {
+    std::string bytes(text.size() * 4 + 1, '\0');
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, nullptr);
+    bytes.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return bytes;
+}
+
+std::wstring Long(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"\\\\?\\" + path;
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+std::wstring ProgramFolder(void) {
+    std::wstring plugin = Wide(PluginPath());
+    return plugin.substr(0, plugin.find_last_of(L"\\/") + 1);
+}
+
+std::wstring ToolPath(void) { return ProgramFolder() + L"nowglow-appid.exe"; }
+
+std::wstring ShippedDll(void) {
+#ifdef NOWGLOW_I386_BUILD
+    return Wide(NOWGLOW_I386_BUILD "/XMP-Nowglow.dll");
+#else
+    return Wide(PluginPath());
+#endif
+}
+
+ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::string& input) {
+    ToolRun run = {~0u, "", 0};
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readOut = nullptr;
+    HANDLE writeOut = nullptr;
+    HANDLE readIn = nullptr;
+    HANDLE writeIn = nullptr;
+    if (CreatePipe(&readOut, &writeOut, &inherit, 0) == FALSE) return run;
+    if (CreatePipe(&readIn, &writeIn, &inherit, 0) == FALSE) return run;
+    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeOut;
+    startup.hStdError = writeOut;
+    startup.hStdInput = readIn;
+    PROCESS_INFORMATION process = {};
+    std::wstring command = Quoted(program) + L" " + arguments;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    const DWORD start = GetTickCount();
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &startup, &process);
+    CloseHandle(writeOut);
+    CloseHandle(readIn);
+    DWORD put = 0;
+    if (!input.empty()) WriteFile(writeIn, input.data(), static_cast<DWORD>(input.size()), &put, nullptr);
+    CloseHandle(writeIn);
+    if (started != FALSE) {
+        char chunk[512];
+        DWORD got = 0;
+        while (ReadFile(readOut, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
+            run.output.append(chunk, got);
+        WaitForSingleObject(process.hProcess, ProgramTimeoutMs);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    run.elapsedMs = GetTickCount() - start;
+    CloseHandle(readOut);
+    return run;
+}
+
+ToolRun RunTool(const std::wstring& arguments) { return RunProgram(ToolPath(), arguments); }
+
+std::vector<uint8_t> ReadBytes(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    static char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE file = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD put = 0;
+    const bool written =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) != FALSE &&
+        put == bytes.size();
+    CloseHandle(file);
+    return written;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Long(folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search, &found) != FALSE);
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void RemoveTree(const std::wstring& folder) {
+    for (const std::wstring& name : FilesIn(folder)) {
+        std::wstring path = folder;
+        path += L"\\";
+        path += name;
+        DWORD attributes = GetFileAttributesW(Long(path).c_str());
+        SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            RemoveTree(path);
+        } else {
+            DeleteFileW(Long(path).c_str());
+        }
+    }
+    RemoveDirectoryW(Long(folder).c_str());
+}
+
+std::wstring FreshTestFolder(const wchar_t* name) {
+    wchar_t temporary[MAX_PATH];
+    if (GetTempPathW(MAX_PATH, temporary) == 0) return L"";
+    std::wstring folder = temporary;
+    folder += name;
+    folder += L"-" + std::to_wstring(GetCurrentProcessId());
+    RemoveTree(folder);
+    if (CreateDirectoryW(Long(folder).c_str(), nullptr) == FALSE) return L"";
+    return folder;
+}
