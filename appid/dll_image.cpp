@@ -22,6 +22,8 @@ enum : size_t {
     OptionalChecksumOffset = 64,
     DirectoryCountOffset = 92,
     CertificateDirectoryOffset = 96 + 4 * 8,
+    // PE32+ moves both by the 16 more bytes of its 64-bit fields.
+    Pe32PlusShift = 16,
     CertificateDirectoryIndex = 4,
     SectionHeaderSize = 40,
     RawSizeOffset = 16,
@@ -43,10 +45,23 @@ struct DllHeaders {
     size_t optional;  // the optional header's offset; 0 when the image is not such a DLL
     uint16_t optionalSize;
     uint16_t sections;
+    size_t directoryShift;  // how much further a PE32+ header puts its directories
 };
 
+// Whether a DLL of this machine and optional header is the plug-in's kind:
+// 32-bit, as XMPlay is. The 64-bit build of the tool, which only the tests
+// of a machine without 32-bit programs use, takes the 64-bit build of the
+// plug-in too, so that those tests can load what it rewrote.
+static bool IsPluginKind(uint16_t machine, uint16_t magic) {
+    if (machine == MachineI386 && magic == OptionalMagicPe32) return true;
+#ifdef NOWGLOW_APPID_TAKES_AMD64
+    if (machine == MachineAmd64 && magic == OptionalMagicPe32Plus) return true;
+#endif
+    return false;
+}
+
 static DllHeaders ReadDllHeaders(const uint8_t* image, size_t size) {
-    DllHeaders headers = {0, 0, 0};
+    DllHeaders headers = {0, 0, 0, 0};
     if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return headers;
     const uint64_t pe = Read32(image + PeOffsetField);
     // The checksum is summed as 16-bit words, so its field must start on one.
@@ -54,10 +69,11 @@ static DllHeaders ReadDllHeaders(const uint8_t* image, size_t size) {
         return headers;
     if (std::memcmp(image + pe, "PE\0\0", SignatureSize) != 0) return headers;
     const uint8_t* fileHeader = image + pe + SignatureSize;
-    if (Read16(fileHeader + MachineOffset) != MachineI386) return headers;
     if ((Read16(fileHeader + CharacteristicsOffset) & CharacteristicDll) == 0) return headers;
     const size_t optional = static_cast<size_t>(pe) + SignatureSize + FileHeaderSize;
-    if (Read16(image + optional + OptionalMagicOffset) != OptionalMagicPe32) return headers;
+    const uint16_t magic = Read16(image + optional + OptionalMagicOffset);
+    if (!IsPluginKind(Read16(fileHeader + MachineOffset), magic)) return headers;
+    headers.directoryShift = magic == OptionalMagicPe32Plus ? static_cast<size_t>(Pe32PlusShift) : 0;
     headers.optional = optional;
     headers.optionalSize = Read16(fileHeader + OptionalSizeOffset);
     headers.sections = Read16(fileHeader + SectionCountOffset);
@@ -77,9 +93,12 @@ static bool IsWhole(const uint8_t* image, size_t size, const DllHeaders& headers
         if (rawEnd > size) return false;
     }
     // The certificate directory gives a file offset, not an address.
-    const uint64_t directory = static_cast<uint64_t>(headers.optional) + CertificateDirectoryOffset;
-    if (headers.optionalSize < CertificateDirectoryOffset + 8 || directory + 8 > size) return true;
-    if (Read32(image + headers.optional + DirectoryCountOffset) <= CertificateDirectoryIndex) return true;
+    const size_t entry = CertificateDirectoryOffset + headers.directoryShift;
+    const uint64_t directory = static_cast<uint64_t>(headers.optional) + entry;
+    if (headers.optionalSize < entry + 8 || directory + 8 > size) return true;
+    if (Read32(image + headers.optional + DirectoryCountOffset + headers.directoryShift) <=
+        CertificateDirectoryIndex)
+        return true;
     const uint64_t signatureEnd =
         static_cast<uint64_t>(Read32(image + directory)) + Read32(image + directory + 4);
     return signatureEnd <= size;

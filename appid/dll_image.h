@@ -9,6 +9,8 @@
 
 #include "plugin/application_id.h"
 
+enum : uint16_t { MachineI386 = 0x014C, MachineAmd64 = 0x8664 };
+
 enum class ImageVerdict {
     Found,          // one application ID field: the plug-in's DLL
     NotDll,         // not a 32-bit Windows DLL
@@ -43,8 +45,6 @@ uint32_t ImageChecksum(const uint8_t* image, size_t size, size_t checksumOffset)
 // field's end, and a fresh checksum over the old one unless that was zero
 // (no checksum kept).
 void RewriteApplicationId(uint8_t* image, size_t size, const IdFieldPlace& place, const char* id);
-
-enum : uint16_t { MachineI386 = 0x014C, MachineAmd64 = 0x8664 };
 
 enum class LibraryVerdict {
     Good,           // a DLL of the wanted machine exporting every wanted name

@@ -41,6 +41,11 @@ set_target_properties(nowglow-appid PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_
 target_include_directories(nowglow-appid PRIVATE ${NOWGLOW_INCLUDE_DIR})
 target_compile_definitions(nowglow-appid PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600
     NOWGLOW_PLACEHOLDER_APP_ID="${NOWGLOW_PLACEHOLDER_APP_ID}")
+# The 64-bit build stands in for the shipped one in the tests of a machine
+# without 32-bit programs: it takes the 64-bit plug-in too (dll_image.cpp).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    target_compile_definitions(nowglow-appid PRIVATE NOWGLOW_APPID_TAKES_AMD64)
+endif()
 target_compile_options(nowglow-appid PRIVATE ${NOWGLOW_STRICT_WARNINGS} -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE})
 # wmain: the arguments arrive as UTF-16, whatever the code page.

@@ -181,8 +181,7 @@ TEST_F(AppIdToolTest, RefusesFilesThatAreNotThePlugInsWholeDll) {
         std::vector<uint8_t> bytes;
         const char* because;
     } cases[] = {
-        {ReadBytes(ProgramFolder() + L"discord-rpc.dll"),
-         sizeof(void*) == 4 ? "holds no Discord application ID" : "not a 32-bit Windows DLL"},
+        {ReadBytes(ProgramFolder() + L"discord-rpc.dll"), "holds no Discord application ID"},
         {ReadBytes(ToolPath()), "not a 32-bit Windows DLL"},
         {std::vector<uint8_t>(original.begin(), original.begin() + 200), "not a 32-bit Windows DLL"},
         {std::vector<uint8_t>{'M', 'Z', 'h', 'i'}, "not a 32-bit Windows DLL"},
@@ -327,15 +326,17 @@ TEST_F(AppIdToolTest, ItsManifestAsksToRunAsInvokerOnEverySupportedWindows) {
 
 // The rewritten DLL, loaded in the stand-in player, hands exactly the new
 // digits to Discord_Initialize, for the lengths that differ from the
-// default's. Only a 32-bit player can load the shipped DLL.
+// default's. The player loads the plug-in of its own build: the shipped
+// DLL, or where the tests are the 64-bit build, the 64-bit plug-in, which
+// that build of the tool takes too.
 class RewrittenPluginTest : public AppIdToolTest {};
 
 TEST_F(RewrittenPluginTest, HandsExactlyTheNewDigitsToDiscordInitialize) {
-    if (sizeof(void*) != 4) GTEST_SKIP() << "the shipped DLL is 32-bit";
+    const std::vector<uint8_t> loadable = ReadBytes(Wide(PluginPath()));
     for (const char* id : {"12345678901234567", "1234567890123456789", "18446744073709551615"}) {
-        ASSERT_TRUE(WriteBytes(copy, original));
+        ASSERT_TRUE(WriteBytes(copy, loadable));
         ASSERT_EQ(RunTool(Quoted(copy) + L" " + Wide(id)).exitCode, 0u);
-        Unload();
+        if (pluginLoaded) Unload();
         pluginLoaded = LoadPlugin(Utf8(copy).c_str());
         ASSERT_TRUE(pluginLoaded) << "the rewritten DLL does not load";
         uint32_t starting = Mark();
@@ -345,5 +346,6 @@ TEST_F(RewrittenPluginTest, HandsExactlyTheNewDigitsToDiscordInitialize) {
         EXPECT_EQ(Text(opened[0].applicationId), id);
         EndInstance();
         Unload();
+        ASSERT_TRUE(WriteBytes(copy, loadable)) << "the DLL is still held after its unload";
     }
 }
