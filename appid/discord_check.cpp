@@ -187,8 +187,8 @@ static Answer AskDiscord(HANDLE pipe, const char* applicationId, bool* answered)
          GetOverlappedResult(pipe, &overlapped, &put, FALSE) != FALSE);
     const DWORD deadline = GetTickCount() + AnswerTimeoutMs;
     uint8_t header[FrameHeaderSize];
-    static uint8_t body[LongestAnswer];
     if (sent && ReadBefore(pipe, event, header, sizeof header, deadline)) {
+        static uint8_t body[LongestAnswer];
         const FrameHeader frame = ReadFrameHeader(header);
         // A frame of another kind, or one longer than any answer, is judged
         // by its header alone: its body is never read.

@@ -53,11 +53,12 @@ struct DllHeaders {
 // of a machine without 32-bit programs use, takes the 64-bit build of the
 // plug-in too, so that those tests can load what it rewrote.
 static bool IsPluginKind(uint16_t machine, uint16_t magic) {
-    if (machine == MachineI386 && magic == OptionalMagicPe32) return true;
+    const bool i386 = machine == MachineI386 && magic == OptionalMagicPe32;
 #ifdef NOWGLOW_APPID_TAKES_AMD64
-    if (machine == MachineAmd64 && magic == OptionalMagicPe32Plus) return true;
+    return i386 || (machine == MachineAmd64 && magic == OptionalMagicPe32Plus);
+#else
+    return i386;
 #endif
-    return false;
 }
 
 static DllHeaders ReadDllHeaders(const uint8_t* image, size_t size) {

@@ -4,6 +4,7 @@
 // reports.
 #include "appid/ipc_answer.h"
 
+#include <algorithm>
 #include <cstring>
 
 // JSON nested deeper than this is taken for broken: Discord's READY nests
@@ -28,9 +29,10 @@ size_t BuildHandshake(const char* applicationId, uint8_t* frame, size_t capacity
     Put32(frame, OpcodeHandshake);
     Put32(frame + 4, static_cast<uint32_t>(bodyLength));
     uint8_t* body = frame + FrameHeaderSize;
-    std::memcpy(body, Before, sizeof Before - 1);
-    std::memcpy(body + sizeof Before - 1, applicationId, idLength);
-    std::memcpy(body + sizeof Before - 1 + idLength, After, sizeof After - 1);
+    // The body is bytes with no terminating zero.
+    body = std::copy(Before, Before + sizeof Before - 1, body);
+    body = std::copy(applicationId, applicationId + idLength, body);
+    std::copy(After, After + sizeof After - 1, body);
     return FrameHeaderSize + bodyLength;
 }
 
@@ -216,7 +218,7 @@ static bool ReadLiteral(Reader* reader, const char* word) {
     return true;
 }
 
-static bool ReadValue(Reader* reader, Place place, const char* key);
+static bool ReadValue(Reader* reader, Place parent, const char* key);
 
 // An object whose members lie at place.
 static bool ReadObject(Reader* reader, Place place) {

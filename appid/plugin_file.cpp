@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "appid/console.h"
+#include "appid/file_trouble.h"
 
 // No plug-in DLL comes anywhere near this size; a larger file is not one.
 static const DWORD LargestDll = 64u * 1024u * 1024u;
@@ -47,18 +48,16 @@ static bool Refuse(const PluginFile& file, const wchar_t* what, const wchar_t* w
     return false;
 }
 
-static bool IsInUse(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_USER_MAPPED_FILE;
-}
-
 // Says why Windows refused the file, by its error.
 static bool RefuseFor(const PluginFile& file, const wchar_t* what, DWORD error) {
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
+    switch (TroubleFor(error)) {
+    case FileTrouble::Missing:
         return Refuse(file, what,
                       L"there is no such file; name the plug-in's DLL, XMP-Nowglow.dll, with its folder");
-    if (error == ERROR_ACCESS_DENIED) return Refuse(file, what, ProtectedFolderAdvice);
-    if (IsInUse(error)) return Refuse(file, what, InUseAdvice);
+    case FileTrouble::ProtectedFolder: return Refuse(file, what, ProtectedFolderAdvice);
+    case FileTrouble::InUse: return Refuse(file, what, InUseAdvice);
+    case FileTrouble::Other: break;
+    }
     wchar_t why[160];
     std::swprintf(why, sizeof why / sizeof why[0], L"Windows answered error %lu",
                   static_cast<unsigned long>(error));

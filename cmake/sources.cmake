@@ -30,7 +30,7 @@ set(NOWGLOW_WIN32_SOURCES
 
 # nowglow-appid.exe, which shows and changes the application ID in a built
 # DLL: its portable part (tested natively too) and its Windows program.
-set(NOWGLOW_APPID_PORTABLE_SOURCES appid/dll_image.cpp appid/ipc_answer.cpp)
+set(NOWGLOW_APPID_PORTABLE_SOURCES appid/dll_image.cpp appid/ipc_answer.cpp appid/file_trouble.cpp)
 set(NOWGLOW_APPID_WIN32_SOURCES appid/appid_main.cpp appid/console.cpp appid/plugin_file.cpp
     appid/discord_check.cpp appid/appid.rc)
 

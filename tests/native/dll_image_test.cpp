@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "appid/dll_image.h"
+#include "appid/file_trouble.h"
 #include "plugin/application_id.h"
 
 namespace {
@@ -263,6 +264,22 @@ TEST(RewriteApplicationId, WritesTheDigitsAndKeepsTheChecksumValidOrZero) {
     RewriteApplicationId(image.data(), image.size(), place, "918273645546372819");
     EXPECT_EQ(StoredChecksum(image), ImageChecksum(image.data(), image.size(), ChecksumAt));
     EXPECT_NE(StoredChecksum(image), 1u);
+}
+
+// Each way Windows refuses the DLL gets the advice that fits it: a denied
+// change is the folder's protection (Program Files for a standard user),
+// never a sign that XMPlay holds the file.
+TEST(TroubleFor, TellsAProtectedFolderFromAFileInUse) {
+    const struct {
+        uint32_t error;
+        FileTrouble trouble;
+    } cases[] = {
+        {2, FileTrouble::Missing},   {3, FileTrouble::Missing},         {123, FileTrouble::Missing},
+        {161, FileTrouble::Missing}, {5, FileTrouble::ProtectedFolder}, {32, FileTrouble::InUse},
+        {33, FileTrouble::InUse},    {1224, FileTrouble::InUse},        {112, FileTrouble::Other},
+        {0, FileTrouble::Other},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TroubleFor(c.error), c.trouble) << "error " << c.error;
 }
 
 }  // namespace

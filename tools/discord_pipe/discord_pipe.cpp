@@ -44,7 +44,7 @@ static void SendWhole(HANDLE pipe, unsigned opcode, const std::string& body) {
 
 // Reads the client's first frame, whole, and writes its bytes to the record.
 static bool RecordFirstFrame(HANDLE pipe, const char* record) {
-    unsigned char frame[8 + 4096];
+    unsigned char frame[8 + 4096] = {};
     DWORD have = 0;
     DWORD got = 0;
     while (have < 8 && ReadFile(pipe, frame + have, 8 - have, &got, nullptr) != FALSE && got != 0)
