@@ -132,6 +132,53 @@ TEST_F(AppIdToolTest, ShowsTheIdAndRewritesItForEveryLengthWithAValidChecksumAnd
     EXPECT_TRUE(ReadBytes(copy) == original) << "rewriting the old ID did not give the original back";
 }
 
+// The words of the image, but for the checksum field, summed modulo 0xFFFF:
+// the sum with carries, where 0 and 0xFFFF are the same number.
+static uint32_t WordSumModulo(const std::vector<uint8_t>& bytes, size_t checksumAt) {
+    uint64_t sum = 0;
+    for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        if (at >= checksumAt && at < checksumAt + 4) continue;
+        sum += static_cast<uint32_t>(bytes[at] | bytes[at + 1] << 8);
+    }
+    if (bytes.size() % 2 != 0) sum += bytes.back();
+    return static_cast<uint32_t>(sum % 0xFFFF);
+}
+
+// A DLL whose words, once the tool has written the new ID, sum to 0xFFFF
+// with carries (one image in 65,536): Windows writes that sum as 0, and the
+// tool's checksum must be Windows' own.
+TEST_F(AppIdToolTest, TheChecksumFoldsASumOf0xFFFFAsWindowsDoes) {
+    const std::string id = "1234567890123456789";
+    std::vector<uint8_t> crafted = original;
+    const size_t checksumAt = ChecksumOffset(crafted);
+    const size_t digitsAt = DigitsOffset(crafted);
+    ASSERT_NE(checksumAt, 0u);
+    // The ID as the tool will write it, to reckon the sum it will find.
+    std::vector<uint8_t> rewritten = crafted;
+    std::fill(rewritten.begin() + static_cast<long>(digitsAt),
+              rewritten.begin() + static_cast<long>(digitsAt + FieldDigits), 0);
+    std::copy(id.begin(), id.end(), rewritten.begin() + static_cast<long>(digitsAt));
+    // One word of the DOS stub's message, which no loader reads, takes the
+    // value that brings the sum to 0 modulo 0xFFFF.
+    const size_t stubWord = 0x50;
+    const uint32_t word = static_cast<uint32_t>(crafted[stubWord] | crafted[stubWord + 1] << 8);
+    const uint32_t adjusted = (word + 0xFFFF - WordSumModulo(rewritten, checksumAt)) % 0xFFFF;
+    crafted[stubWord] = static_cast<uint8_t>(adjusted);
+    crafted[stubWord + 1] = static_cast<uint8_t>(adjusted >> 8);
+    ASSERT_TRUE(WriteBytes(copy, crafted));
+
+    ToolRun changed = RunTool(Quoted(copy) + L" " + Wide(id));
+    ASSERT_EQ(changed.exitCode, 0u) << changed.output;
+    std::vector<uint8_t> result = ReadBytes(copy);
+    ASSERT_EQ(WordSumModulo(result, checksumAt), 0u) << "the crafted image does not reach the case";
+    DWORD stored = 0;
+    DWORD computed = 0;
+    Checksums(result, &stored, &computed);
+    EXPECT_EQ(stored, computed) << "the tool's checksum is not Windows' own";
+    EXPECT_EQ(stored, static_cast<DWORD>(result.size()))
+        << "a sum of 0xFFFF is written as 0, plus the length";
+}
+
 TEST_F(AppIdToolTest, AZeroChecksumStaysZero) {
     std::vector<uint8_t> unchecked = original;
     size_t checksumAt = ChecksumOffset(unchecked);
