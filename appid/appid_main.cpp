@@ -206,7 +206,12 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wcscmp(argv[1], L"--check") == 0 && argc <= 3) {
         static wchar_t beside[32768];
         if (argc == 3) return CheckPathToDiscord(argv[2]);
-        if (!DllBesideTool(beside, sizeof beside / sizeof beside[0])) return CheckPluginFailed;
+        if (!DllBesideTool(beside, sizeof beside / sizeof beside[0])) {
+            SayError(
+                L"cannot tell its own folder; name the plug-in's DLL: nowglow-appid --check "
+                L"PATH\\XMP-Nowglow.dll");
+            return CheckPluginFailed;
+        }
         return CheckPathToDiscord(beside);
     }
     if (argc != 2 && argc != 3) {

@@ -288,4 +288,11 @@ TEST_F(AppIdCheckTest, TheDoubleClickOffersTheCheckOnceAnIdIsWritten) {
     ToolRun declined = RunProgram(tool, L"", "1234567890123456789\n\n");
     EXPECT_EQ(declined.exitCode, Passed) << declined.output;
     EXPECT_EQ(declined.output.find("2. discord-rpc.dll"), std::string::npos) << declined.output;
+
+    // Without a path, --check takes the DLL beside the tool.
+    ToolRun beside = RunProgram(tool, L"--check");
+    EXPECT_EQ(beside.exitCode, NoDiscord) << beside.output;
+    EXPECT_NE(beside.output.find("1. The plug-in DLL: ok, it carries the application ID 1234567890123456789"),
+              std::string::npos)
+        << beside.output;
 }
