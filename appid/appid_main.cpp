@@ -112,12 +112,10 @@ static int ShowOrChange(const wchar_t* typedPath, const wchar_t* typedId) {
 
 // The path of XMP-Nowglow.dll in the tool's own folder.
 static bool DllBesideTool(wchar_t* path, size_t capacity) {
-    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(capacity));
-    if (length == 0 || length >= capacity) return false;
-    wchar_t* slash = std::wcsrchr(path, L'\\');
-    if (slash == nullptr) return false;
-    const size_t folder = static_cast<size_t>(slash - path) + 1;
-    return std::swprintf(path + folder, capacity - folder, L"XMP-Nowglow.dll") > 0;
+    static wchar_t tool[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, tool, sizeof tool / sizeof tool[0]);
+    if (length == 0 || length >= sizeof tool / sizeof tool[0]) return false;
+    return PathBeside(tool, L"XMP-Nowglow.dll", path, capacity);
 }
 
 // Drops the blanks around a pasted entry.

@@ -6,6 +6,7 @@
 #include "appid/discord_check.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
@@ -49,48 +50,18 @@ static void SayStep(int step, const wchar_t* name, const wchar_t* found) {
 }
 
 // The library's path: the plug-in's folder and discord-rpc.dll.
-static void LibraryBeside(const PluginFile& plugin, wchar_t* path, size_t capacity) {
-    std::swprintf(path, capacity, L"%ls", plugin.path);
-    wchar_t* slash = std::wcsrchr(path, L'\\');
-    const size_t folder = static_cast<size_t>(slash - path) + 1;
-    std::swprintf(path + folder, capacity - folder, L"discord-rpc.dll");
-}
-
-// Reads a whole file of at most LargestLibrary bytes into a buffer of the
-// heap; null when it cannot be read.
-static uint8_t* ReadLibrary(const wchar_t* path, size_t* size, DWORD* error) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return nullptr;
-    }
-    LARGE_INTEGER length;
-    uint8_t* bytes = nullptr;
-    DWORD got = 0;
-    if (GetFileSizeEx(file, &length) != FALSE && length.QuadPart <= LargestLibrary) {
-        bytes =
-            static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length.QuadPart) + 1));
-        if (bytes != nullptr &&
-            (ReadFile(file, bytes, static_cast<DWORD>(length.QuadPart), &got, nullptr) == FALSE ||
-             got != length.QuadPart)) {
-            HeapFree(GetProcessHeap(), 0, bytes);
-            bytes = nullptr;
-        }
-    }
-    *error = bytes == nullptr ? ERROR_BAD_FORMAT : 0;
-    *size = got;
-    CloseHandle(file);
-    return bytes;
+static bool LibraryBeside(const PluginFile& plugin, wchar_t* path, size_t capacity) {
+    return PathBeside(plugin.path, L"discord-rpc.dll", path, capacity);
 }
 
 static int CheckLibrary(const PluginFile& plugin) {
     static const wchar_t Name[] = L"discord-rpc.dll beside it";
     static wchar_t path[32768];
-    LibraryBeside(plugin, path, sizeof path / sizeof path[0]);
     size_t size = 0;
-    DWORD error = 0;
-    uint8_t* bytes = ReadLibrary(path, &size, &error);
+    uint32_t error = ERROR_FILENAME_EXCED_RANGE;
+    uint8_t* bytes = nullptr;
+    if (LibraryBeside(plugin, path, sizeof path / sizeof path[0]))
+        bytes = ReadWholeFile(path, LargestLibrary, &size, &error);
     static wchar_t found[1024];
     if (bytes == nullptr && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
         std::swprintf(found, sizeof found / sizeof found[0],
@@ -106,7 +77,7 @@ static int CheckLibrary(const PluginFile& plugin) {
         return CheckLibraryFailed;
     }
     const LibraryJudgement judged = JudgeLibrary(bytes, size, LibraryMachine, LibraryFunctions, 4);
-    HeapFree(GetProcessHeap(), 0, bytes);
+    std::free(bytes);
     switch (judged.verdict) {
     case LibraryVerdict::Good: SayStep(2, Name, L"ok"); return CheckPassed;
     case LibraryVerdict::NotDll:
@@ -282,8 +253,9 @@ typedef void(DISCORD_CDECL* PlainProc)(void);
 static int ShowTestPresence(const PluginFile& plugin, const char* applicationId) {
     static const wchar_t Name[] = L"Test presence";
     static wchar_t path[32768];
-    LibraryBeside(plugin, path, sizeof path / sizeof path[0]);
-    HMODULE library = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE library = nullptr;
+    if (LibraryBeside(plugin, path, sizeof path / sizeof path[0]))
+        library = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) {
         SayStep(4, Name, L"discord-rpc.dll does not load; get it again from the release page");
         return CheckPresenceFailed;

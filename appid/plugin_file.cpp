@@ -105,32 +105,54 @@ static bool RefuseImage(const PluginFile& file) {
     return Refuse(file, L"", why);
 }
 
+bool PathBeside(const wchar_t* path, const wchar_t* name, wchar_t* beside, size_t capacity) {
+    const wchar_t* slash = std::wcsrchr(path, L'\\');
+    if (slash == nullptr) return false;
+    const int length =
+        std::swprintf(beside, capacity, L"%.*ls%ls", static_cast<int>(slash - path + 1), path, name);
+    return length > 0 && static_cast<size_t>(length) < capacity;
+}
+
+uint8_t* ReadWholeFile(const wchar_t* path, uint32_t largest, size_t* size, uint32_t* error) {
+    HANDLE handle = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return nullptr;
+    }
+    LARGE_INTEGER length;
+    uint8_t* bytes = nullptr;
+    *error = 0;
+    if (GetFileSizeEx(handle, &length) == FALSE) {
+        *error = GetLastError();
+    } else if (length.QuadPart > largest) {
+        *error = FileAboveLimit;
+    } else {
+        *size = static_cast<size_t>(length.QuadPart);
+        bytes = static_cast<uint8_t*>(std::malloc(*size + 1));
+        DWORD got = 0;
+        if (bytes == nullptr) {
+            *error = ERROR_NOT_ENOUGH_MEMORY;
+        } else if (ReadFile(handle, bytes, static_cast<DWORD>(*size), &got, nullptr) == FALSE ||
+                   got != *size) {
+            *error = got != *size ? ERROR_HANDLE_EOF : GetLastError();
+            std::free(bytes);
+            bytes = nullptr;
+        }
+    }
+    CloseHandle(handle);
+    return bytes;
+}
+
 bool ReadPluginFile(PluginFile* file) {
     const DWORD attributes = GetFileAttributesW(file->path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return Refuse(*file, L"", L"is a folder, not the plug-in's DLL: name XMP-Nowglow.dll in it");
-    HANDLE handle =
-        CreateFileW(file->path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return RefuseFor(*file, L"cannot read", GetLastError());
-    LARGE_INTEGER size;
-    bool read = GetFileSizeEx(handle, &size) != FALSE;
-    if (read && size.QuadPart > LargestDll) {
-        CloseHandle(handle);
+    uint32_t error = 0;
+    file->bytes = ReadWholeFile(file->path, LargestDll, &file->size, &error);
+    if (error == FileAboveLimit)
         return Refuse(*file, L"", L"is not XMP-Nowglow.dll: it is far larger than the plug-in");
-    }
-    DWORD error = 0;
-    if (read) {
-        file->size = static_cast<size_t>(size.QuadPart);
-        file->bytes = static_cast<uint8_t*>(std::malloc(file->size + 1));
-        DWORD got = 0;
-        read = file->bytes != nullptr &&
-               ReadFile(handle, file->bytes, static_cast<DWORD>(file->size), &got, nullptr) != FALSE &&
-               got == file->size;
-    }
-    if (!read) error = GetLastError();
-    CloseHandle(handle);
-    if (!read) return RefuseFor(*file, L"cannot read", error);
+    if (file->bytes == nullptr) return RefuseFor(*file, L"cannot read", error);
     file->place = LocateApplicationId(file->bytes, file->size);
     return RefuseImage(*file);
 }
@@ -153,12 +175,14 @@ static bool Replaceable(const PluginFile& file) {
 // own; its path goes to temporary.
 static HANDLE CreateTemporaryBeside(const PluginFile& file, wchar_t* temporary, size_t capacity,
                                     DWORD* error) {
-    std::swprintf(temporary, capacity, L"%ls", file.path);
-    wchar_t* slash = std::wcsrchr(temporary, L'\\');
-    const size_t folderLength = static_cast<size_t>(slash - temporary) + 1;
     for (unsigned attempt = 0; attempt < 100; attempt++) {
-        std::swprintf(temporary + folderLength, capacity - folderLength, L"~nowglow-appid-%lu-%u.tmp",
+        wchar_t name[64];
+        std::swprintf(name, sizeof name / sizeof name[0], L"~nowglow-appid-%lu-%u.tmp",
                       static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+        if (!PathBeside(file.path, name, temporary, capacity)) {
+            *error = ERROR_FILENAME_EXCED_RANGE;
+            break;
+        }
         HANDLE handle =
             CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return handle;

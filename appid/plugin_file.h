@@ -32,3 +32,14 @@ bool RewritePluginFile(PluginFile* file, const char* id);
 
 // The name as typed, cut in the middle when it is too long for one line.
 const wchar_t* ShownName(const wchar_t* typed);
+
+// Writes into beside (capacity characters) the path of the file called name
+// in the folder of path; false when path names no folder or it does not fit.
+bool PathBeside(const wchar_t* path, const wchar_t* name, wchar_t* beside, size_t capacity);
+
+// The Windows error that ReadWholeFile gives for a file above its limit.
+enum : uint32_t { FileAboveLimit = 223 };
+
+// Reads a whole file of at most largest bytes into a buffer of malloc's,
+// which the caller frees; null, with Windows' error, when it cannot.
+uint8_t* ReadWholeFile(const wchar_t* path, uint32_t largest, size_t* size, uint32_t* error);
