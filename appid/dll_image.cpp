@@ -40,13 +40,37 @@ static uint32_t Read32(const uint8_t* at) {
            static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-// The headers of a 32-bit Windows DLL, as far as the checks need them.
-struct DllHeaders {
-    size_t optional;  // the optional header's offset; 0 when the image is not such a DLL
-    uint16_t optionalSize;
-    uint16_t sections;
-    size_t directoryShift;  // how much further a PE32+ header puts its directories
+// The headers of any PE DLL: its machine, optional header and sections.
+struct AnyDll {
+    bool isDll;
+    uint16_t machine;
+    uint64_t optional;
+    uint64_t sections;  // the section table's offset
+    uint16_t sectionCount;
+    uint16_t magic;
 };
+
+static AnyDll ReadAnyDll(const uint8_t* image, size_t size) {
+    AnyDll dll = {false, 0, 0, 0, 0, 0};
+    if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return dll;
+    const uint64_t pe = Read32(image + PeOffsetField);
+    if (pe + SignatureSize + FileHeaderSize + 2 > size) return dll;
+    if (std::memcmp(image + pe, "PE\0\0", SignatureSize) != 0) return dll;
+    const uint8_t* fileHeader = image + pe + SignatureSize;
+    if ((Read16(fileHeader + CharacteristicsOffset) & CharacteristicDll) == 0) return dll;
+    dll.isDll = true;
+    dll.machine = Read16(fileHeader + MachineOffset);
+    dll.optional = pe + SignatureSize + FileHeaderSize;
+    dll.magic = Read16(image + dll.optional);
+    dll.sections = dll.optional + Read16(fileHeader + OptionalSizeOffset);
+    dll.sectionCount = Read16(fileHeader + SectionCountOffset);
+    return dll;
+}
+
+// How much further a PE32+ optional header puts its directories.
+static size_t DirectoryShift(const AnyDll& dll) {
+    return dll.magic == OptionalMagicPe32Plus ? static_cast<size_t>(Pe32PlusShift) : 0;
+}
 
 // Whether a DLL of this machine and optional header is the plug-in's kind:
 // 32-bit, as XMPlay is. The 64-bit build of the tool, which only the tests
@@ -61,31 +85,18 @@ static bool IsPluginKind(uint16_t machine, uint16_t magic) {
 #endif
 }
 
-static DllHeaders ReadDllHeaders(const uint8_t* image, size_t size) {
-    DllHeaders headers = {0, 0, 0, 0};
-    if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return headers;
-    const uint64_t pe = Read32(image + PeOffsetField);
+// Whether the DLL is the plug-in's kind and holds its checksum field whole.
+static bool IsPluginDll(const AnyDll& dll, size_t size) {
     // The checksum is summed as 16-bit words, so its field must start on one.
-    if (pe % 4 != 0 || pe + SignatureSize + FileHeaderSize + OptionalChecksumOffset + 4 > size)
-        return headers;
-    if (std::memcmp(image + pe, "PE\0\0", SignatureSize) != 0) return headers;
-    const uint8_t* fileHeader = image + pe + SignatureSize;
-    if ((Read16(fileHeader + CharacteristicsOffset) & CharacteristicDll) == 0) return headers;
-    const size_t optional = static_cast<size_t>(pe) + SignatureSize + FileHeaderSize;
-    const uint16_t magic = Read16(image + optional + OptionalMagicOffset);
-    if (!IsPluginKind(Read16(fileHeader + MachineOffset), magic)) return headers;
-    headers.directoryShift = magic == OptionalMagicPe32Plus ? static_cast<size_t>(Pe32PlusShift) : 0;
-    headers.optional = optional;
-    headers.optionalSize = Read16(fileHeader + OptionalSizeOffset);
-    headers.sections = Read16(fileHeader + SectionCountOffset);
-    return headers;
+    if (!dll.isDll || dll.optional % 4 != 0 || dll.optional + OptionalChecksumOffset + 4 > size) return false;
+    return IsPluginKind(dll.machine, dll.magic);
 }
 
 // Whether the file holds its section table, every section's raw data and
 // its signature: a download cut short ends before one of them.
-static bool IsWhole(const uint8_t* image, size_t size, const DllHeaders& headers) {
-    const uint64_t table = static_cast<uint64_t>(headers.optional) + headers.optionalSize;
-    const uint64_t tableEnd = table + static_cast<uint64_t>(headers.sections) * SectionHeaderSize;
+static bool IsWhole(const uint8_t* image, size_t size, const AnyDll& dll) {
+    const uint64_t table = dll.sections;
+    const uint64_t tableEnd = table + static_cast<uint64_t>(dll.sectionCount) * SectionHeaderSize;
     if (tableEnd > size) return false;
     for (uint64_t section = table; section < tableEnd; section += SectionHeaderSize) {
         const uint8_t* header = image + section;
@@ -94,10 +105,11 @@ static bool IsWhole(const uint8_t* image, size_t size, const DllHeaders& headers
         if (rawEnd > size) return false;
     }
     // The certificate directory gives a file offset, not an address.
-    const size_t entry = CertificateDirectoryOffset + headers.directoryShift;
-    const uint64_t directory = static_cast<uint64_t>(headers.optional) + entry;
-    if (headers.optionalSize < entry + 8 || directory + 8 > size) return true;
-    if (Read32(image + headers.optional + DirectoryCountOffset + headers.directoryShift) <=
+    const uint64_t optionalSize = dll.sections - dll.optional;
+    const size_t entry = CertificateDirectoryOffset + DirectoryShift(dll);
+    const uint64_t directory = dll.optional + entry;
+    if (optionalSize < entry + 8 || directory + 8 > size) return true;
+    if (Read32(image + dll.optional + DirectoryCountOffset + DirectoryShift(dll)) <=
         CertificateDirectoryIndex)
         return true;
     const uint64_t signatureEnd =
@@ -123,10 +135,10 @@ static bool FieldAt(const uint8_t* image, size_t size, size_t offset) {
 
 IdFieldPlace LocateApplicationId(const uint8_t* image, size_t size) {
     IdFieldPlace place = {ImageVerdict::NotDll, 0, 0, 0};
-    const DllHeaders headers = ReadDllHeaders(image, size);
-    if (headers.optional == 0) return place;
-    place.checksumOffset = headers.optional + OptionalChecksumOffset;
-    if (!IsWhole(image, size, headers)) {
+    const AnyDll dll = ReadAnyDll(image, size);
+    if (!IsPluginDll(dll, size)) return place;
+    place.checksumOffset = static_cast<size_t>(dll.optional) + OptionalChecksumOffset;
+    if (!IsWhole(image, size, dll)) {
         place.verdict = ImageVerdict::CutShort;
         return place;
     }
@@ -173,44 +185,15 @@ void RewriteApplicationId(uint8_t* image, size_t size, const IdFieldPlace& place
 
 // ---- a library's exports ----
 
-// Offsets of the export directory's entry in the two optional headers, of a
-// section header's addresses, and of the export directory's name table.
+// Offsets of the export directory's entry in the 32-bit optional header, of
+// a section header's address, and of the export directory's name table.
 enum : size_t {
-    ExportDirectoryPe32 = 96,
-    ExportDirectoryPe32Plus = 112,
-    VirtualSizeOffset = 8,
+    ExportDirectoryOffset = 96,
     VirtualAddressOffset = 12,
     NameCountOffset = 24,
     NameTableOffset = 32,
     ExportDirectorySize = 40,
 };
-
-// The headers of any PE DLL: its machine, optional header and sections.
-struct AnyDll {
-    bool isDll;
-    uint16_t machine;
-    uint64_t optional;
-    uint64_t sections;  // the section table's offset
-    uint16_t sectionCount;
-    uint16_t magic;
-};
-
-static AnyDll ReadAnyDll(const uint8_t* image, size_t size) {
-    AnyDll dll = {false, 0, 0, 0, 0, 0};
-    if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return dll;
-    const uint64_t pe = Read32(image + PeOffsetField);
-    if (pe + SignatureSize + FileHeaderSize + 2 > size) return dll;
-    if (std::memcmp(image + pe, "PE\0\0", SignatureSize) != 0) return dll;
-    const uint8_t* fileHeader = image + pe + SignatureSize;
-    if ((Read16(fileHeader + CharacteristicsOffset) & CharacteristicDll) == 0) return dll;
-    dll.isDll = true;
-    dll.machine = Read16(fileHeader + MachineOffset);
-    dll.optional = pe + SignatureSize + FileHeaderSize;
-    dll.magic = Read16(image + dll.optional);
-    dll.sections = dll.optional + Read16(fileHeader + OptionalSizeOffset);
-    dll.sectionCount = Read16(fileHeader + SectionCountOffset);
-    return dll;
-}
 
 // The file offset of an address of the image, or 0 when no section's raw
 // data holds length bytes there.
@@ -232,8 +215,7 @@ static uint64_t FileOffsetOf(const uint8_t* image, size_t size, const AnyDll& dl
 
 // Whether the export table names the name.
 static bool Exports(const uint8_t* image, size_t size, const AnyDll& dll, const char* name) {
-    const uint64_t entry =
-        dll.optional + (dll.magic == OptionalMagicPe32Plus ? ExportDirectoryPe32Plus : ExportDirectoryPe32);
+    const uint64_t entry = dll.optional + ExportDirectoryOffset + DirectoryShift(dll);
     if (entry + 8 > size) return false;
     const uint64_t directory = FileOffsetOf(image, size, dll, Read32(image + entry), ExportDirectorySize);
     if (directory == 0) return false;
