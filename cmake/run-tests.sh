@@ -33,7 +33,7 @@ else
     # so they still run on the 32-bit build.
     shipped_only="binary_properties_test|documentation_pictures"
     release_checks="release_package|reproducible_build|application_id_identity"
-    skipped=2
+    skipped=$(echo "$shipped_only" | tr '|' '\n' | wc -l)
     # The release's tool is 32-bit; its 64-bit build takes its place.
     export NOWGLOW_APPID_TOOL="$here/build/win64/nowglow-appid.exe"
     echo "== note: this machine runs no 32-bit programs; not run: $shipped_only"
