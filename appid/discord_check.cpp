@@ -250,6 +250,12 @@ typedef void(DISCORD_CDECL* InitializeProc)(const char*, DiscordEventHandlers*, 
 typedef void(DISCORD_CDECL* UpdateProc)(const DiscordRichPresence*);
 typedef void(DISCORD_CDECL* PlainProc)(void);
 
+// One of the library's functions by name, as its type; null when missing.
+template <typename Proc>
+static Proc LibraryFunction(HMODULE library, const char* name) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
 static int ShowTestPresence(const PluginFile& plugin, const char* applicationId) {
     static const wchar_t Name[] = L"Test presence";
     static wchar_t path[32768];
@@ -260,14 +266,10 @@ static int ShowTestPresence(const PluginFile& plugin, const char* applicationId)
         SayStep(4, Name, L"discord-rpc.dll does not load; get it again from the release page");
         return CheckPresenceFailed;
     }
-    const InitializeProc initialize = reinterpret_cast<InitializeProc>(
-        reinterpret_cast<void*>(GetProcAddress(library, "Discord_Initialize")));
-    const UpdateProc update = reinterpret_cast<UpdateProc>(
-        reinterpret_cast<void*>(GetProcAddress(library, "Discord_UpdatePresence")));
-    const PlainProc clear = reinterpret_cast<PlainProc>(
-        reinterpret_cast<void*>(GetProcAddress(library, "Discord_ClearPresence")));
-    const PlainProc shutdown =
-        reinterpret_cast<PlainProc>(reinterpret_cast<void*>(GetProcAddress(library, "Discord_Shutdown")));
+    const InitializeProc initialize = LibraryFunction<InitializeProc>(library, "Discord_Initialize");
+    const UpdateProc update = LibraryFunction<UpdateProc>(library, "Discord_UpdatePresence");
+    const PlainProc clear = LibraryFunction<PlainProc>(library, "Discord_ClearPresence");
+    const PlainProc shutdown = LibraryFunction<PlainProc>(library, "Discord_Shutdown");
     if (initialize == nullptr || update == nullptr || clear == nullptr || shutdown == nullptr) {
         FreeLibrary(library);
         SayStep(4, Name, L"discord-rpc.dll lacks one of its functions; get it again from the release page");
