@@ -111,11 +111,11 @@ static int ShowOrChange(const wchar_t* typedPath, const wchar_t* typedId) {
 }
 
 // The path of XMP-Nowglow.dll in the tool's own folder.
-static bool DllBesideTool(wchar_t* path, size_t capacity) {
+static bool DllBesideTool(wchar_t* dll, size_t capacity) {
     static wchar_t tool[32768];
     const DWORD length = GetModuleFileNameW(nullptr, tool, sizeof tool / sizeof tool[0]);
     if (length == 0 || length >= sizeof tool / sizeof tool[0]) return false;
-    return PathBeside(tool, L"XMP-Nowglow.dll", path, capacity);
+    return PathBeside(tool, L"XMP-Nowglow.dll", dll, capacity);
 }
 
 // Drops the blanks around a pasted entry.
