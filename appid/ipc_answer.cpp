@@ -75,9 +75,40 @@ static bool Take(Reader* reader, uint8_t c) {
     return true;
 }
 
-// Appends the code point as UTF-8 to text (capacity bytes), dropping what
-// does not fit and every control character.
-static void AppendCodePoint(char* text, size_t capacity, size_t* length, uint32_t point) {
+// A bounded text being filled: once a character does not fit, the text
+// ends before it and takes nothing more, so it is never cut inside a
+// character and never skips one to take a later, shorter one.
+struct TextSink {
+    char* text;  // null when the value is not kept
+    size_t capacity;
+    size_t length;
+    size_t characterStart;  // where the character being copied began
+    bool full;
+};
+
+static TextSink SinkFor(char* text, size_t capacity) {
+    if (text != nullptr && capacity != 0) text[0] = '\0';
+    return TextSink{text, capacity, 0, 0, text == nullptr || capacity == 0};
+}
+
+// Appends one byte of raw UTF-8; a byte that does not fit takes back the
+// part of its character already copied.
+static void AppendByte(TextSink* sink, uint8_t byte) {
+    if (sink->full) return;
+    if ((byte & 0xC0) != 0x80) sink->characterStart = sink->length;
+    if (sink->length + 1 >= sink->capacity) {
+        sink->length = sink->characterStart;
+        sink->text[sink->length] = '\0';
+        sink->full = true;
+        return;
+    }
+    sink->text[sink->length++] = static_cast<char>(byte);
+    sink->text[sink->length] = '\0';
+}
+
+// Appends the code point as UTF-8, whole or not at all; control characters
+// are dropped.
+static void AppendCodePoint(TextSink* sink, uint32_t point) {
     uint8_t bytes[4];
     size_t count = 0;
     if (point < 0x20) return;
@@ -96,18 +127,15 @@ static void AppendCodePoint(char* text, size_t capacity, size_t* length, uint32_
         bytes[count++] = static_cast<uint8_t>(0x80 | ((point >> 6) & 0x3F));
         bytes[count++] = static_cast<uint8_t>(0x80 | (point & 0x3F));
     }
-    if (capacity == 0 || *length + count > capacity - 1) return;
-    std::memcpy(text + *length, bytes, count);
-    *length += count;
-    text[*length] = '\0';
+    for (size_t i = 0; i < count; i++) AppendByte(sink, bytes[i]);
 }
 
-// Four hexadecimal digits; false when they are not.
-static bool ReadHex4(Reader* reader, uint32_t* value) {
-    if (reader->end - reader->at < 4) return false;
+// Four hexadecimal digits at *at, before end; false when they are not.
+static bool ReadHex4(const uint8_t** at, const uint8_t* end, uint32_t* value) {
+    if (end - *at < 4) return false;
     *value = 0;
     for (int i = 0; i < 4; i++) {
-        const uint8_t c = *reader->at++;
+        const uint8_t c = *(*at)++;
         uint32_t digit = 0;
         if (c >= '0' && c <= '9') {
             digit = c - '0';
@@ -139,15 +167,17 @@ static bool ReadEscape(Reader* reader, uint32_t* point) {
     case 'u': break;
     default: return false;
     }
-    if (!ReadHex4(reader, point)) return false;
+    if (!ReadHex4(&reader->at, reader->end, point)) return false;
     // A high surrogate and its low one make one code point; a lone one is
-    // taken as the replacement character.
+    // taken as the replacement character, and an escape after it that is
+    // not its low surrogate is left to be read as its own character.
     if (*point >= 0xD800 && *point < 0xDC00) {
+        const uint8_t* next = reader->at;
         uint32_t low = 0;
-        if (reader->end - reader->at >= 6 && reader->at[0] == '\\' && reader->at[1] == 'u') {
-            reader->at += 2;
-            if (!ReadHex4(reader, &low)) return false;
-            if (low >= 0xDC00 && low < 0xE000) {
+        if (reader->end - next >= 6 && next[0] == '\\' && next[1] == 'u') {
+            next += 2;
+            if (ReadHex4(&next, reader->end, &low) && low >= 0xDC00 && low < 0xE000) {
+                reader->at = next;
                 *point = 0x10000 + ((*point - 0xD800) << 10) + (low - 0xDC00);
                 return true;
             }
@@ -163,8 +193,7 @@ static bool ReadEscape(Reader* reader, uint32_t* point) {
 // none when capacity is 0).
 static bool ReadString(Reader* reader, char* text, size_t capacity) {
     if (!Take(reader, '"')) return false;
-    size_t length = 0;
-    if (capacity != 0) text[0] = '\0';
+    TextSink sink = SinkFor(text, capacity);
     while (reader->at < reader->end) {
         const uint8_t c = *reader->at++;
         if (c == '"') return true;
@@ -172,10 +201,9 @@ static bool ReadString(Reader* reader, char* text, size_t capacity) {
         if (c == '\\') {
             uint32_t point = 0;
             if (!ReadEscape(reader, &point)) return false;
-            AppendCodePoint(text, capacity, &length, point);
-        } else if (capacity != 0 && length + 1 < capacity) {
-            text[length++] = static_cast<char>(c);
-            text[length] = '\0';
+            AppendCodePoint(&sink, point);
+        } else {
+            AppendByte(&sink, c);
         }
     }
     return false;

@@ -9,6 +9,12 @@
 
 namespace {
 
+std::string Repeated(const std::string& part, int times) {
+    std::string text;
+    for (int i = 0; i < times; i++) text += part;
+    return text;
+}
+
 Answer Judge(uint32_t opcode, const std::string& body) {
     FrameHeader header = {opcode, static_cast<uint32_t>(body.size())};
     return JudgeAnswer(header, reinterpret_cast<const uint8_t*>(body.data()), body.size());
@@ -61,6 +67,10 @@ TEST(JudgeAnswer, TellsEveryAnswerApart) {
          AnswerVerdict::Closed, 4000, "Invalid Client ID"},
         {"another close", 2, " { \"message\" : \"Going \\\"away\\\"\" , \"code\" : 1000 } ",
          AnswerVerdict::Closed, 1000, "Going \"away\""},
+        {"a lone high surrogate keeps the escape after it", 2,
+         "{\"code\":1,\"message\":\"x\\uD800\\u0041y\\udc00z\"}", AnswerVerdict::Closed, 1,
+         "x\xEF\xBF\xBD"
+         "Ay\xEF\xBF\xBDz"},
         {"a close without a code", 2, "{\"message\":\"bye\"}", AnswerVerdict::Unexpected, 0, "bye"},
         {"a dispatch that is not READY", 1, "{\"cmd\":\"DISPATCH\",\"evt\":\"ERROR\"}",
          AnswerVerdict::Unexpected, 0, ""},
@@ -108,12 +118,29 @@ TEST(JudgeAnswer, JudgesALengthAboveTheBoundByItsHeaderAlone) {
     EXPECT_EQ(JudgeAnswer(wrong, nullptr, 0).verdict, AnswerVerdict::WrongOpcode);
 }
 
-TEST(JudgeAnswer, KeepsOnlyWhatFitsOfALongText) {
-    const std::string name(500, 'n');
-    Answer answer = Judge(
-        1, "{\"cmd\":\"DISPATCH\",\"evt\":\"READY\",\"data\":{\"user\":{\"username\":\"" + name + "\"}}}");
-    ASSERT_EQ(answer.verdict, AnswerVerdict::Ready);
-    EXPECT_EQ(std::strlen(answer.userName), sizeof answer.userName - 1);
+TEST(JudgeAnswer, KeepsOnlyWhatFitsOfALongTextEndingAtACharacter) {
+    const struct Case {
+        const char* name;
+        std::string text;  // a user name, raw or escaped
+        std::string kept;
+    } cases[] = {
+        {"ASCII", std::string(500, 'n'), std::string(127, 'n')},
+        // 63 two-byte characters fill 126 bytes; the 64th does not fit whole.
+        {"raw two-byte characters", Repeated("\xC3\xA9", 100), Repeated("\xC3\xA9", 63)},
+        {"escaped two-byte characters", Repeated("\\u00e9", 100), Repeated("\xC3\xA9", 63)},
+        // 125 bytes, then a four-byte character that does not fit, then one
+        // that would: the text ends before the first.
+        {"a character that does not fit ends the text", std::string(125, 'n') + "\xF0\x9F\x8E\xB5" + "x",
+         std::string(125, 'n')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Answer answer =
+            Judge(1, "{\"cmd\":\"DISPATCH\",\"evt\":\"READY\",\"data\":{\"user\":{\"username\":\"" + c.text +
+                         "\"}}}");
+        ASSERT_EQ(answer.verdict, AnswerVerdict::Ready);
+        EXPECT_EQ(std::string(answer.userName), c.kept);
+    }
 }
 
 }  // namespace
