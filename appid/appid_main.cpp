@@ -31,8 +31,12 @@ static const wchar_t* const HelpLines[] = {
     L"  nowglow-appid PATH\\XMP-Nowglow.dll NEW-ID      writes NEW-ID into the DLL",
     L"  nowglow-appid --check [PATH\\XMP-Nowglow.dll]    checks the way to your Discord profile",
     L"",
-    L"The check looks at the DLL, discord-rpc.dll beside it and Discord itself, then",
-    L"shows a test presence for 15 seconds; it stops at the first step that fails.",
+    L"The check takes XMP-Nowglow.dll in the current folder (else the one beside",
+    L"the tool) when no path is given, and names it. It looks at the DLL (the",
+    L"placeholder ID fails), discord-rpc.dll beside it and Discord itself, then has",
+    L"discord-rpc.dll show a test presence: \"shown\" only once Discord greeted the",
+    L"library and did not refuse the card, cleared after 15 seconds. It stops at",
+    L"the first step that fails.",
     L"Its exit status: 0 all passed, 11 the plug-in DLL, 12 discord-rpc.dll,",
     L"13 Discord not reachable, 14 the ID refused, 15 another answer or none,",
     L"16 the test presence.",
@@ -118,6 +122,29 @@ static bool DllBesideTool(wchar_t* dll, size_t capacity) {
     return PathBeside(tool, L"XMP-Nowglow.dll", dll, capacity);
 }
 
+// Whether a file (not a folder) is at the path, which may be of any length.
+static bool FileExists(const wchar_t* path) {
+    static wchar_t reachable[32768];
+    std::swprintf(reachable, sizeof reachable / sizeof reachable[0], L"%ls%ls",
+                  path[0] != L'\\' && path[1] == L':' ? L"\\\\?\\" : L"", path);
+    const DWORD attributes = GetFileAttributesW(reachable);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The DLL --check takes when none is named: XMP-Nowglow.dll in the current
+// folder, where a user who opened a prompt in XMPlay's folder stands, when
+// there is one; else the one beside the tool.
+static bool DllToCheck(wchar_t* dll, size_t capacity) {
+    static wchar_t folder[32768];
+    const DWORD length = GetCurrentDirectoryW(sizeof folder / sizeof folder[0], folder);
+    if (length > 0 && length < sizeof folder / sizeof folder[0]) {
+        const int made = std::swprintf(dll, capacity, L"%ls%lsXMP-Nowglow.dll", folder,
+                                       folder[length - 1] == L'\\' ? L"" : L"\\");
+        if (made > 0 && FileExists(dll)) return true;
+    }
+    return DllBesideTool(dll, capacity);
+}
+
 // Drops the blanks around a pasted entry.
 static wchar_t* Trimmed(wchar_t* text) {
     while (*text == L' ' || *text == L'\t') text++;
@@ -136,7 +163,7 @@ static int OfferCheck(const PluginFile& file) {
     }
     const wchar_t* typed = Trimmed(entry);
     if (std::wcscmp(typed, L"c") != 0 && std::wcscmp(typed, L"C") != 0) return ExitDone;
-    return CheckFromLibrary(file);
+    return CheckFromPlugin(file);
 }
 
 // Asks for the new ID until the entry is one or is empty, then writes it.
@@ -202,15 +229,15 @@ int wmain(int argc, wchar_t** argv) {
         return ExitDone;
     }
     if (std::wcscmp(argv[1], L"--check") == 0 && argc <= 3) {
-        static wchar_t beside[32768];
+        static wchar_t dll[32768];
         if (argc == 3) return CheckPathToDiscord(argv[2]);
-        if (!DllBesideTool(beside, sizeof beside / sizeof beside[0])) {
+        if (!DllToCheck(dll, sizeof dll / sizeof dll[0])) {
             SayError(
                 L"cannot tell its own folder; name the plug-in's DLL: nowglow-appid --check "
                 L"PATH\\XMP-Nowglow.dll");
             return CheckPluginFailed;
         }
-        return CheckPathToDiscord(beside);
+        return CheckPathToDiscord(dll);
     }
     if (argc != 2 && argc != 3) {
         SayError(

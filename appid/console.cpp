@@ -3,6 +3,7 @@
 
 #include "appid/console.h"
 
+#include <cstring>
 #include <cwchar>
 
 // Writes text to the handle: WriteConsoleW to a console, else UTF-8 bytes.
@@ -71,6 +72,20 @@ bool ReadLine(wchar_t* line, size_t capacity) {
     size_t length = std::wcslen(line);
     while (length > 0 && (line[length - 1] == L'\n' || line[length - 1] == L'\r')) line[--length] = L'\0';
     return true;
+}
+
+void WideFromUtf8(const char* utf8, wchar_t* wide, size_t capacity) {
+    // A UTF-8 byte never makes more than one UTF-16 unit, so capacity - 1
+    // bytes always fit; a cut backs up to the start of the character it
+    // would split.
+    size_t length = strnlen(utf8, capacity - 1);
+    if (utf8[length] != '\0') {
+        while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) length--;
+    }
+    const int made = length == 0 ? 0
+                                 : MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(length), wide,
+                                                       static_cast<int>(capacity - 1));
+    wide[made > 0 ? made : 0] = L'\0';
 }
 
 // A console that lists this program alone was made for it, and its

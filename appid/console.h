@@ -18,6 +18,12 @@ void SayPrompt(const wchar_t* text);
 // its end dropped, cut to fit); false at the end of the input.
 bool ReadLine(wchar_t* line, size_t capacity);
 
+// Converts UTF-8 (from Discord: user names, close and error messages) to
+// text to show, in wide (capacity characters, at least 1), cut only at a
+// character boundary when it does not fit; bytes that are not UTF-8 show as
+// the replacement character.
+void WideFromUtf8(const char* utf8, wchar_t* wide, size_t capacity);
+
 // Whether the console window is this program's own and reads the keyboard:
 // it was started by a double-click, and its window closes when it ends.
 bool OwnsItsConsole(void);

@@ -16,8 +16,9 @@ enum : int {
     CheckPresenceFailed = 16,       // the test presence could not be shown
 };
 
-// Runs the check on the DLL named (typed as the user typed it).
+// Runs the check on the DLL named (as the user typed it): reads it, then
+// every step from the first.
 int CheckPathToDiscord(const wchar_t* typedDll);
 
-// Runs the check from step 2 on, for a DLL already read.
-int CheckFromLibrary(const PluginFile& plugin);
+// Runs the whole check on a DLL already read.
+int CheckFromPlugin(const PluginFile& plugin);

@@ -35,6 +35,15 @@ const wchar_t* ShownName(const wchar_t* typed) {
     return shownName;
 }
 
+const wchar_t* ShownPath(const wchar_t* path) {
+    if (std::wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        static wchar_t plain[32768];
+        std::swprintf(plain, sizeof plain / sizeof plain[0], L"\\\\%ls", path + 8);
+        return ShownName(plain);
+    }
+    return ShownName(std::wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path);
+}
+
 // Says "<what> <name>: <why>" on the error output, or "<name> <why>" when
 // there is no what.
 static bool Refuse(const PluginFile& file, const wchar_t* what, const wchar_t* why) {

@@ -33,6 +33,10 @@ bool RewritePluginFile(PluginFile* file, const char* id);
 // The name as typed, cut in the middle when it is too long for one line.
 const wchar_t* ShownName(const wchar_t* typed);
 
+// A full path in its \\?\ form as a user knows it (C:\..., \\server\...),
+// cut in the middle like ShownName.
+const wchar_t* ShownPath(const wchar_t* path);
+
 // Writes into beside (capacity characters) the path of the file called name
 // in the folder of path; false when path names no folder or it does not fit.
 bool PathBeside(const wchar_t* path, const wchar_t* name, wchar_t* beside, size_t capacity);

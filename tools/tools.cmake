@@ -9,6 +9,7 @@ set(NOWGLOW_TOOLS_DEFINITIONS WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600)
 
 add_library(discord_standin SHARED
     tools/discord_standin/discord_standin.cpp
+    tools/discord_standin/discord_speaker.cpp
     tools/discord_standin/presence_printer.cpp
     tools/common/call_gate.cpp
     tools/common/recorded_presence.cpp
@@ -43,5 +44,5 @@ add_dependencies(nowglow-demo nowglow discord_standin)
 add_executable(nowglow-discord-pipe tools/discord_pipe/discord_pipe.cpp)
 target_compile_definitions(nowglow-discord-pipe PRIVATE ${NOWGLOW_TOOLS_DEFINITIONS})
 target_compile_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_COMMON_WARNINGS})
-target_link_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
+target_link_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_WIN32_TEST_LINK} -municode)
 set_target_properties(nowglow-discord-pipe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

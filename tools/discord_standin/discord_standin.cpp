@@ -1,6 +1,8 @@
 // The recording stand-in of discord-rpc.dll. It exports the library's four
-// functions with the library's ABI, copies every field of every call it
-// receives, and lets a test or the demo read the calls back. Calls may come
+// functions and Discord_RunCallbacks with the library's ABI, copies every
+// field of every call it receives, and lets a test or the demo read the
+// calls back. Asked to by the environment, it also speaks to Discord's
+// pipe as the library does (discord_speaker.h). Calls may come
 // from several threads at once; one lock guards the recording. A gate
 // (tools/common/call_gate.h) can hold callers inside and counts them.
 #include <windows.h>
@@ -12,6 +14,7 @@
 #include "tools/common/call_gate.h"
 #include "tools/common/wall_clock_ms.h"
 #include "tools/discord_standin/discord_recorder.h"
+#include "tools/discord_standin/discord_speaker.h"
 #include "tools/discord_standin/presence_printer.h"
 
 static SRWLOCK recorderLock = SRWLOCK_INIT;
@@ -98,6 +101,7 @@ void DISCORD_CDECL Discord_Initialize(const char* applicationId, DiscordEventHan
     call.autoRegister = autoRegister;
     RecordText(&call.steamId, optionalSteamId);
     FinishCall(&call);
+    if (SpeakerWanted()) SpeakerInitialize(applicationId, handlers);
 }
 
 void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
@@ -106,19 +110,26 @@ void DISCORD_CDECL Discord_UpdatePresence(const DiscordRichPresence* presence) {
     call.presenceNull = presence == nullptr ? 1 : 0;
     if (presence != nullptr) RecordPresence(&call.presence, presence);
     FinishCall(&call);
+    SpeakerUpdate(presence);
 }
 
 void DISCORD_CDECL Discord_ClearPresence(void) {
     RecordedCall call;
     BeginCall(&call, RecordedClearPresence);
     FinishCall(&call);
+    SpeakerUpdate(nullptr);
 }
 
 void DISCORD_CDECL Discord_Shutdown(void) {
     RecordedCall call;
     BeginCall(&call, RecordedShutdown);
     FinishCall(&call);
+    SpeakerShutdown();
 }
+
+// Not recorded: a program that hears the library's events calls it many
+// times a second.
+void DISCORD_CDECL Discord_RunCallbacks(void) { SpeakerRunCallbacks(); }
 
 uint32_t DISCORD_CDECL Recorder_NextSequence(void) {
     return static_cast<uint32_t>(InterlockedIncrement(&sequenceCounter));

@@ -45,7 +45,8 @@ std::wstring ShippedDll(void) {
 #endif
 }
 
-ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::string& input) {
+ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::string& input,
+                   const std::wstring& folder) {
     ToolRun run = {~0u, "", 0};
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readOut = nullptr;
@@ -68,7 +69,7 @@ ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, c
     line.push_back(L'\0');
     const DWORD start = GetTickCount();
     BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                  nullptr, &startup, &process);
+                                  folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     CloseHandle(writeOut);
     CloseHandle(readIn);
     DWORD put = 0;

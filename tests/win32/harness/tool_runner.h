@@ -35,8 +35,10 @@ std::wstring ToolPath(void);
 std::wstring ShippedDll(void);
 
 // Runs a program with the arguments, feeding input to its standard input,
-// and waits for it (up to a minute).
-ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::string& input = "");
+// in the folder given (the test's own when empty), and waits for it (up to
+// a minute).
+ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, const std::string& input = "",
+                   const std::wstring& folder = L"");
 
 ToolRun RunTool(const std::wstring& arguments);
 
