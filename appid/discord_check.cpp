@@ -162,6 +162,13 @@ static int CheckLibrary(const PluginFile& plugin) {
                       L"discord-rpc 3.4.0 from %ls (in discord-rpc-win.zip, discord-rpc\\win32-dynamic\\bin)",
                       judged.machine == MachineAmd64 ? 64 : 32, LibraryBits, LibraryBits, ReleasePage);
         break;
+    case LibraryVerdict::Unlike:
+        std::swprintf(
+            found, sizeof found / sizeof found[0],
+            L"not discord-rpc 3.4.0: it has far more sections or exported names than the library. Get "
+            L"discord-rpc.dll from %ls",
+            ReleasePage);
+        break;
     case LibraryVerdict::MissingExport:
         // The first name missing: one of the plug-in's four, or the one
         // only the check needs.

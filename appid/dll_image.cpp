@@ -195,6 +195,11 @@ enum : size_t {
     ExportDirectorySize = 40,
 };
 
+// discord-rpc.dll has a handful of sections and exports a dozen names; a
+// file with far more is not it, and is judged without reading them all, so
+// that any file is judged in a moment.
+enum : uint32_t { MostLibrarySections = 96, MostLibraryNames = 16384 };
+
 // The file offset of an address of the image, or 0 when no section's raw
 // data holds length bytes there.
 static uint64_t FileOffsetOf(const uint8_t* image, size_t size, const AnyDll& dll, uint64_t address,
@@ -213,22 +218,38 @@ static uint64_t FileOffsetOf(const uint8_t* image, size_t size, const AnyDll& dl
     return 0;
 }
 
-// Whether the export table names the name.
-static bool Exports(const uint8_t* image, size_t size, const AnyDll& dll, const char* name) {
+// The export table's name pointers: where they lie in the file and how many
+// there are; false when the DLL has no readable table.
+static bool NameTable(const uint8_t* image, size_t size, const AnyDll& dll, uint64_t* table,
+                      uint64_t* count) {
     const uint64_t entry = dll.optional + ExportDirectoryOffset + DirectoryShift(dll);
     if (entry + 8 > size) return false;
     const uint64_t directory = FileOffsetOf(image, size, dll, Read32(image + entry), ExportDirectorySize);
     if (directory == 0) return false;
-    const uint64_t count = Read32(image + directory + NameCountOffset);
-    const uint64_t table =
-        FileOffsetOf(image, size, dll, Read32(image + directory + NameTableOffset), count * 4);
-    if (table == 0) return false;
-    const size_t length = std::strlen(name);
-    for (uint64_t i = 0; i < count; i++) {
-        const uint64_t at = FileOffsetOf(image, size, dll, Read32(image + table + i * 4), length + 1);
-        if (at != 0 && std::memcmp(image + at, name, length + 1) == 0) return true;
+    *count = Read32(image + directory + NameCountOffset);
+    if (*count == 0) return false;
+    *table = FileOffsetOf(image, size, dll, Read32(image + directory + NameTableOffset), *count * 4);
+    return *table != 0;
+}
+
+// Marks in exported which of the count names the export table names,
+// reading each of its names once.
+static void FindExports(const uint8_t* image, size_t size, const AnyDll& dll, const char* const* names,
+                        size_t count, bool* exported) {
+    uint64_t table = 0;
+    uint64_t exports = 0;
+    if (!NameTable(image, size, dll, &table, &exports)) return;
+    for (uint64_t i = 0; i < exports; i++) {
+        const uint64_t at = FileOffsetOf(image, size, dll, Read32(image + table + i * 4), 1);
+        if (at == 0) continue;
+        const uint8_t* name = image + at;
+        const size_t room = size - static_cast<size_t>(at);
+        for (size_t wanted = 0; wanted < count; wanted++) {
+            const size_t length = std::strlen(names[wanted]) + 1;
+            if (!exported[wanted] && room >= length && std::memcmp(name, names[wanted], length) == 0)
+                exported[wanted] = true;
+        }
     }
-    return false;
 }
 
 LibraryJudgement JudgeLibrary(const uint8_t* image, size_t size, uint16_t machine, const char* const* names,
@@ -241,8 +262,18 @@ LibraryJudgement JudgeLibrary(const uint8_t* image, size_t size, uint16_t machin
         judgement.verdict = LibraryVerdict::OtherMachine;
         return judgement;
     }
+    uint64_t table = 0;
+    uint64_t exports = 0;
+    if (dll.sectionCount > MostLibrarySections ||
+        (NameTable(image, size, dll, &table, &exports) && exports > MostLibraryNames)) {
+        judgement.verdict = LibraryVerdict::Unlike;
+        return judgement;
+    }
+    bool exported[16] = {};
+    if (count > sizeof exported / sizeof exported[0]) count = sizeof exported / sizeof exported[0];
+    FindExports(image, size, dll, names, count, exported);
     for (size_t i = 0; i < count; i++) {
-        if (!Exports(image, size, dll, names[i])) {
+        if (!exported[i]) {
             judgement.verdict = LibraryVerdict::MissingExport;
             judgement.missing = names[i];
             return judgement;

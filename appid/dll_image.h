@@ -51,6 +51,7 @@ enum class LibraryVerdict {
     NotDll,         // not a Windows DLL at all
     OtherMachine,   // a DLL for another machine (machine tells which)
     MissingExport,  // a DLL of the machine without one of the names (missing tells which)
+    Unlike,         // a DLL of the machine with far more sections or names than the library has
 };
 
 struct LibraryJudgement {
@@ -60,6 +61,8 @@ struct LibraryJudgement {
 };
 
 // Judges a library as the loader would see it, from its bytes alone: a DLL
-// of the wanted machine whose export table names each of the count names.
+// of the wanted machine whose export table names each of the count (at
+// most 16) names. Any file is judged in a moment: the sections and names
+// it reads are bounded by what a real library has.
 LibraryJudgement JudgeLibrary(const uint8_t* image, size_t size, uint16_t machine, const char* const* names,
                               size_t count);

@@ -8,6 +8,8 @@ enum : uint32_t {
     ErrorAccessDenied = 5,
     ErrorSharingViolation = 32,
     ErrorLockViolation = 33,
+    ErrorHandleDiskFull = 39,
+    ErrorDiskFull = 112,
     ErrorInvalidName = 123,
     ErrorBadPathname = 161,
     ErrorUserMappedFile = 1224,
@@ -25,6 +27,8 @@ FileTrouble TroubleFor(uint32_t windowsError) {
     case ErrorSharingViolation:
     case ErrorLockViolation:
     case ErrorUserMappedFile: return FileTrouble::InUse;
+    case ErrorHandleDiskFull:
+    case ErrorDiskFull: return FileTrouble::DiskFull;
     default: return FileTrouble::Other;
     }
 }

@@ -9,6 +9,7 @@ enum class FileTrouble {
     Missing,          // no such file or folder, or a name Windows cannot take
     ProtectedFolder,  // this account may not change files there (Program Files for a standard user)
     InUse,            // another program holds the file: XMPlay, which loaded it
+    DiskFull,         // no room left on the disk for the rewritten DLL
     Other,            // anything else: said by its number
 };
 

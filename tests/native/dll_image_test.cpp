@@ -3,6 +3,8 @@
 // the image checksum, and the rewrite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -266,18 +268,154 @@ TEST(RewriteApplicationId, WritesTheDigitsAndKeepsTheChecksumValidOrZero) {
     EXPECT_NE(StoredChecksum(image), 1u);
 }
 
+// A library as a linker lays it out: headers, then sectionCount sections
+// of which the last holds the export directory, its name table and the
+// names, each name pointer given (as an address) by the table.
+struct LibraryLayout {
+    uint16_t machine = 0x014C;
+    uint16_t magic = 0x010B;
+    uint16_t sectionCount = 1;
+    std::vector<std::string> names;
+    uint32_t nameCount = 0;  // the count the directory gives; the names' number when 0
+};
+
+const uint32_t ExportsAddress = 0x10000;
+const size_t ExportsAt = 0x1000;
+
+std::vector<uint8_t> LibraryImage(const LibraryLayout& layout) {
+    std::vector<uint8_t> image = DllHeaders(layout.machine, 0x2102, layout.magic);
+    const size_t optional = PeAt + 4 + 20;
+    const size_t optionalSize = layout.magic == 0x020B ? 240 : 224;
+    const size_t shift = layout.magic == 0x020B ? 16 : 0;
+    Put16(image, PeAt + 4 + 2, layout.sectionCount);
+    Put16(image, PeAt + 4 + 16, static_cast<uint16_t>(optionalSize));
+    Put32(image, optional + 96 + shift, ExportsAddress);
+    // The directory, the name table, then the names.
+    const uint32_t count = static_cast<uint32_t>(layout.names.size());
+    std::vector<uint8_t> exports(40 + 4 * count, 0);
+    Put32(exports, 24, layout.nameCount != 0 ? layout.nameCount : count);
+    Put32(exports, 32, ExportsAddress + 40);
+    for (uint32_t i = 0; i < count; i++) {
+        Put32(exports, 40 + 4 * i, ExportsAddress + static_cast<uint32_t>(exports.size()));
+        exports.insert(exports.end(), layout.names[i].begin(), layout.names[i].end());
+        exports.push_back(0);
+    }
+    const size_t table = optional + optionalSize;
+    image.resize(std::max<size_t>(table + static_cast<size_t>(40) * layout.sectionCount, ExportsAt), 0);
+    const size_t last = table + static_cast<size_t>(40) * (layout.sectionCount - 1u);
+    Put32(image, last + 8, static_cast<uint32_t>(exports.size()));
+    Put32(image, last + 12, ExportsAddress);
+    Put32(image, last + 16, static_cast<uint32_t>(exports.size()));
+    Put32(image, last + 20, static_cast<uint32_t>(image.size()));
+    image.insert(image.end(), exports.begin(), exports.end());
+    return image;
+}
+
+const char* const Wanted[] = {"Discord_Initialize", "Discord_UpdatePresence", "Discord_ClearPresence",
+                              "Discord_Shutdown", "Discord_RunCallbacks"};
+
+std::vector<std::string> Exported(void) {
+    return {"Discord_ClearPresence", "Discord_Initialize", "Discord_Respond",
+            "Discord_RunCallbacks",  "Discord_Shutdown",   "Discord_UpdateHandlers",
+            "Discord_UpdatePresence"};
+}
+
+// The library's verdict for each shape of file; a name or a table pointed
+// outside the file is read nowhere (the sanitizer watches).
+TEST(JudgeLibrary, FindsEachWantedNameAndTellsWhatIsWrong) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> image;
+        uint16_t machine;
+        LibraryVerdict verdict;
+        const char* missing;
+    };
+    std::vector<Case> cases;
+    LibraryLayout good;
+    good.names = Exported();
+    cases.push_back({"discord-rpc.dll", LibraryImage(good), 0x014C, LibraryVerdict::Good, nullptr});
+    LibraryLayout wide = good;
+    wide.machine = 0x8664;
+    wide.magic = 0x020B;
+    cases.push_back(
+        {"the 64-bit library, wanted", LibraryImage(wide), 0x8664, LibraryVerdict::Good, nullptr});
+    cases.push_back({"the 64-bit library, not wanted", LibraryImage(wide), 0x014C,
+                     LibraryVerdict::OtherMachine, nullptr});
+    LibraryLayout short1 = good;
+    short1.names.erase(short1.names.begin() + 3);
+    cases.push_back({"no Discord_RunCallbacks", LibraryImage(short1), 0x014C, LibraryVerdict::MissingExport,
+                     "Discord_RunCallbacks"});
+    LibraryLayout lookalike = good;
+    lookalike.names[4] = "Discord_Shutdownx";
+    cases.push_back({"a longer name is another name", LibraryImage(lookalike), 0x014C,
+                     LibraryVerdict::MissingExport, "Discord_Shutdown"});
+    LibraryLayout sections = good;
+    sections.sectionCount = 96;
+    cases.push_back({"96 sections", LibraryImage(sections), 0x014C, LibraryVerdict::Good, nullptr});
+    sections.sectionCount = 97;
+    cases.push_back({"97 sections", LibraryImage(sections), 0x014C, LibraryVerdict::Unlike, nullptr});
+    LibraryLayout overcounted = good;
+    overcounted.nameCount = 0xFFFFFFFFu;
+    cases.push_back({"a name count beyond the file", LibraryImage(overcounted), 0x014C,
+                     LibraryVerdict::MissingExport, "Discord_Initialize"});
+    std::vector<uint8_t> cutName = LibraryImage(good);
+    cutName.resize(cutName.size() - 1);
+    cases.push_back({"the last name cut by the file's end", cutName, 0x014C, LibraryVerdict::MissingExport,
+                     "Discord_UpdatePresence"});
+    std::vector<uint8_t> cutTable = LibraryImage(good);
+    cutTable.resize(ExportsAt + 40 + 8);
+    cases.push_back({"the name table cut by the file's end", cutTable, 0x014C, LibraryVerdict::MissingExport,
+                     "Discord_Initialize"});
+    std::vector<uint8_t> astray = LibraryImage(good);
+    Put32(astray, ExportsAt + 40, 0xFFFFFFF0u);
+    cases.push_back({"a name pointer outside every section", astray, 0x014C, LibraryVerdict::MissingExport,
+                     "Discord_ClearPresence"});
+    cases.push_back({"text", std::vector<uint8_t>(600, 'x'), 0x014C, LibraryVerdict::NotDll, nullptr});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each image in a buffer of its own exact size.
+        const std::vector<uint8_t> image(c.image.begin(), c.image.end());
+        const LibraryJudgement judged = JudgeLibrary(image.data(), image.size(), c.machine, Wanted, 5);
+        EXPECT_EQ(judged.verdict, c.verdict);
+        if (c.missing != nullptr) {
+            ASSERT_NE(judged.missing, nullptr);
+            EXPECT_STREQ(judged.missing, c.missing);
+        }
+    }
+}
+
+// A crafted file of the most sections and names there can be is judged in
+// a moment, and so is one at the bounds a library may have.
+TEST(JudgeLibrary, JudgesAnyFileWithinASecond) {
+    LibraryLayout most;
+    most.sectionCount = 65535;
+    most.names.assign(400000, "Discord_Initializ");
+    LibraryLayout bounds;
+    bounds.sectionCount = 96;
+    bounds.names.assign(16384, "Discord_Initializ");
+    for (const LibraryLayout& layout : {most, bounds}) {
+        const std::vector<uint8_t> image = LibraryImage(layout);
+        const auto start = std::chrono::steady_clock::now();
+        const LibraryJudgement judged = JudgeLibrary(image.data(), image.size(), 0x014C, Wanted, 5);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 1.0) << layout.sectionCount << " sections, " << layout.names.size() << " names";
+        EXPECT_NE(judged.verdict, LibraryVerdict::Good);
+    }
+}
+
 // Each way Windows refuses the DLL gets the advice that fits it: a denied
 // change is the folder's protection (Program Files for a standard user),
 // never a sign that XMPlay holds the file.
-TEST(TroubleFor, TellsAProtectedFolderFromAFileInUse) {
+TEST(TroubleFor, TellsAProtectedFolderFromAFileInUseAndAFullDisk) {
     const struct {
         uint32_t error;
         FileTrouble trouble;
     } cases[] = {
         {2, FileTrouble::Missing},   {3, FileTrouble::Missing},         {123, FileTrouble::Missing},
         {161, FileTrouble::Missing}, {5, FileTrouble::ProtectedFolder}, {32, FileTrouble::InUse},
-        {33, FileTrouble::InUse},    {1224, FileTrouble::InUse},        {112, FileTrouble::Other},
-        {0, FileTrouble::Other},
+        {33, FileTrouble::InUse},    {1224, FileTrouble::InUse},        {112, FileTrouble::DiskFull},
+        {39, FileTrouble::DiskFull}, {0, FileTrouble::Other},           {87, FileTrouble::Other},
     };
     for (const auto& c : cases) EXPECT_EQ(TroubleFor(c.error), c.trouble) << "error " << c.error;
 }

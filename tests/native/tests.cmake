@@ -50,10 +50,25 @@ elseif(NOWGLOW_SANITIZE STREQUAL "fuzz")
     add_test(NAME ipc_fuzz_seed_corpus COMMAND nowglow_ipc_fuzz -runs=0 ${NOWGLOW_IPC_SEEDS})
     add_test(NAME ipc_fuzz_10_seconds COMMAND nowglow_ipc_fuzz -max_total_time=10 -max_len=20000
              -artifact_prefix=${NOWGLOW_IPC_WORK}/artifacts/ ${NOWGLOW_IPC_WORK}/corpus ${NOWGLOW_IPC_SEEDS})
+
+    # nowglow-appid.exe's reading of a DLL (the library's exports, the
+    # plug-in's ID field), fuzzed briefly from real DLLs built by MinGW.
+    add_executable(nowglow_dll_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/dll/dll_fuzz.cpp)
+    target_link_libraries(nowglow_dll_fuzz PRIVATE nowglow_appid_image)
+    target_compile_options(nowglow_dll_fuzz PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+    target_link_options(nowglow_dll_fuzz PRIVATE -fsanitize=fuzzer)
+    set(NOWGLOW_DLL_SEEDS ${CMAKE_SOURCE_DIR}/tests/fuzz/dll-corpus)
+    set(NOWGLOW_DLL_WORK ${CMAKE_BINARY_DIR}/dll-fuzz-smoke)
+    file(MAKE_DIRECTORY ${NOWGLOW_DLL_WORK}/corpus ${NOWGLOW_DLL_WORK}/artifacts)
+    add_test(NAME dll_fuzz_seed_corpus COMMAND nowglow_dll_fuzz -runs=0 ${NOWGLOW_DLL_SEEDS})
+    add_test(NAME dll_fuzz_10_seconds COMMAND nowglow_dll_fuzz -max_total_time=10 -max_len=32768
+             -artifact_prefix=${NOWGLOW_DLL_WORK}/artifacts/ ${NOWGLOW_DLL_WORK}/corpus ${NOWGLOW_DLL_SEEDS})
 else()
     file(GLOB NOWGLOW_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
     add_executable(nowglow_unit_tests ${NOWGLOW_UNIT_SOURCES})
     target_link_libraries(nowglow_unit_tests PRIVATE nowglow_fakes nowglow_appid_image GTest::gtest_main)
     target_compile_options(nowglow_unit_tests PRIVATE ${NOWGLOW_COMMON_WARNINGS})
     gtest_discover_tests(nowglow_unit_tests DISCOVERY_TIMEOUT 60)
+    # The set-up script's pin of the security archive, against a stubbed apt.
+    add_test(NAME install_deps_pin COMMAND sh ${CMAKE_SOURCE_DIR}/tests/setup/install_deps_test.sh)
 endif()
