@@ -18,11 +18,25 @@ static const size_t ShownLength = 160;
 static wchar_t messageLine[1024];
 static wchar_t shownName[ShownLength + 4];
 
-// What a user can do about each way Windows refuses the file.
+// What a user can do about each way Windows refuses the file, from a
+// command prompt and after a double-click.
 static const wchar_t ProtectedFolderAdvice[] =
     L"Windows does not let this account change files in that folder: run the tool from a command prompt "
     L"opened as administrator, or move XMPlay to a folder of your own";
+static const wchar_t ProtectedFolderClickAdvice[] =
+    L"Windows does not let this account change files in that folder: right-click nowglow-appid.exe and "
+    L"choose Run as administrator, or move XMPlay to a folder of your own";
+static const wchar_t MissingAdvice[] =
+    L"there is no such file; name the plug-in's DLL, XMP-Nowglow.dll, with its folder";
+static const wchar_t MissingClickAdvice[] =
+    L"there is no such file: put nowglow-appid.exe in the folder of XMP-Nowglow.dll (XMPlay's folder), then "
+    L"double-click it again";
 static const wchar_t InUseAdvice[] = L"it is in use; close XMPlay first, then try again";
+static const wchar_t DiskFullAdvice[] = L"the disk is full; free some disk space and try again";
+
+static bool doubleClicked;
+
+void AdviseForDoubleClick(void) { doubleClicked = true; }
 
 const wchar_t* ShownName(const wchar_t* typed) {
     const size_t length = std::wcslen(typed);
@@ -60,11 +74,11 @@ static bool Refuse(const PluginFile& file, const wchar_t* what, const wchar_t* w
 // Says why Windows refused the file, by its error.
 static bool RefuseFor(const PluginFile& file, const wchar_t* what, DWORD error) {
     switch (TroubleFor(error)) {
-    case FileTrouble::Missing:
-        return Refuse(file, what,
-                      L"there is no such file; name the plug-in's DLL, XMP-Nowglow.dll, with its folder");
-    case FileTrouble::ProtectedFolder: return Refuse(file, what, ProtectedFolderAdvice);
+    case FileTrouble::Missing: return Refuse(file, what, doubleClicked ? MissingClickAdvice : MissingAdvice);
+    case FileTrouble::ProtectedFolder:
+        return Refuse(file, what, doubleClicked ? ProtectedFolderClickAdvice : ProtectedFolderAdvice);
     case FileTrouble::InUse: return Refuse(file, what, InUseAdvice);
+    case FileTrouble::DiskFull: return Refuse(file, what, DiskFullAdvice);
     case FileTrouble::Other: break;
     }
     wchar_t why[160];
@@ -98,7 +112,8 @@ static bool RefuseImage(const PluginFile& file) {
     switch (file.place.verdict) {
     case ImageVerdict::Found: return true;
     case ImageVerdict::NotDll:
-        return Refuse(file, L"", L"is not XMP-Nowglow.dll: it is not a 32-bit Windows DLL");
+        return Refuse(file, L"",
+                      L"is not XMP-Nowglow.dll: it is not a 32-bit Windows DLL; download the release again");
     case ImageVerdict::CutShort:
         return Refuse(file, L"",
                       L"is cut short: the file must reach the end of its last section; download the release "
@@ -142,9 +157,13 @@ uint8_t* ReadWholeFile(const wchar_t* path, uint32_t largest, size_t* size, uint
         DWORD got = 0;
         if (bytes == nullptr) {
             *error = ERROR_NOT_ENOUGH_MEMORY;
-        } else if (ReadFile(handle, bytes, static_cast<DWORD>(*size), &got, nullptr) == FALSE ||
-                   got != *size) {
-            *error = got != *size ? ERROR_HANDLE_EOF : GetLastError();
+        } else if (ReadFile(handle, bytes, static_cast<DWORD>(*size), &got, nullptr) == FALSE) {
+            // Windows' own error, so that a locked file still says so.
+            *error = GetLastError();
+        } else if (got != *size) {
+            *error = ERROR_HANDLE_EOF;
+        }
+        if (*error != 0) {
             std::free(bytes);
             bytes = nullptr;
         }
@@ -210,9 +229,17 @@ static bool ReplaceWholeFile(const PluginFile& file) {
     HANDLE handle = CreateTemporaryBeside(file, temporary, sizeof temporary / sizeof temporary[0], &error);
     if (handle == INVALID_HANDLE_VALUE) return RefuseFor(file, L"cannot write a file beside", error);
     DWORD put = 0;
-    bool written = WriteFile(handle, file.bytes, static_cast<DWORD>(file.size), &put, nullptr) != FALSE &&
-                   put == file.size && FlushFileBuffers(handle) != FALSE;
-    if (!written) error = GetLastError();
+    bool written = WriteFile(handle, file.bytes, static_cast<DWORD>(file.size), &put, nullptr) != FALSE;
+    if (!written) {
+        error = GetLastError();
+    } else if (put != file.size) {
+        // A write that takes less than it was given found the disk full.
+        written = false;
+        error = ERROR_DISK_FULL;
+    } else if (FlushFileBuffers(handle) == FALSE) {
+        written = false;
+        error = GetLastError();
+    }
     CloseHandle(handle);
     if (!written) {
         DeleteFileW(temporary);
@@ -229,7 +256,22 @@ static bool ReplaceWholeFile(const PluginFile& file) {
     return true;
 }
 
+// Whether the file holds, byte for byte, what was read from it.
+static bool StillAsRead(const PluginFile& file) {
+    size_t size = 0;
+    uint32_t error = 0;
+    uint8_t* now = ReadWholeFile(file.path, LargestDll, &size, &error);
+    if (now == nullptr) return RefuseFor(file, L"cannot read", error);
+    const bool same = size == file.size && std::memcmp(now, file.bytes, size) == 0;
+    std::free(now);
+    if (same) return true;
+    return Refuse(file, L"cannot change",
+                  L"it changed since this tool read it (a new copy put there meanwhile?), and nothing was "
+                  L"written; run the tool again");
+}
+
 bool RewritePluginFile(PluginFile* file, const char* id) {
+    if (!StillAsRead(*file)) return false;
     RewriteApplicationId(file->bytes, file->size, file->place, id);
     return Replaceable(*file) && ReplaceWholeFile(*file);
 }

@@ -19,6 +19,10 @@ struct PluginFile {
     IdFieldPlace place;
 };
 
+// From now on, refusals give the advice of a double-click (run as
+// administrator, put the tool beside the DLL) rather than a command line's.
+void AdviseForDoubleClick(void);
+
 // Makes the full path of the name typed; false (said) when it has none.
 bool NamePluginFile(PluginFile* file, const wchar_t* typed);
 
@@ -27,7 +31,8 @@ bool NamePluginFile(PluginFile* file, const wchar_t* typed);
 bool ReadPluginFile(PluginFile* file);
 
 // Writes id over the field and replaces the DLL with the result; false
-// (said) when it could not, the DLL then unchanged.
+// (said) when it could not, the DLL then unchanged. A DLL that is no longer
+// the one read (replaced meanwhile) is refused, never reverted.
 bool RewritePluginFile(PluginFile* file, const char* id);
 
 // The name as typed, cut in the middle when it is too long for one line.

@@ -31,6 +31,16 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     target_compile_definitions(nowglow_harness PUBLIC NOWGLOW_I386_BUILD="Z:${CMAKE_SOURCE_DIR}/build/win32")
 endif()
 
+# The tool's rewrite of the DLL, built into its test with Windows' last two
+# steps of it (the write and the final move) routed through the test's own
+# seams, so that they can be made to fail as Wine's files never do.
+add_library(appid_file_seams OBJECT ${CMAKE_SOURCE_DIR}/appid/plugin_file.cpp)
+target_include_directories(appid_file_seams PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(appid_file_seams PRIVATE ${NOWGLOW_COMMON_WARNINGS} -include
+    ${CMAKE_SOURCE_DIR}/tests/win32/appid_file_seams.h)
+target_sources(appid_file_test PRIVATE $<TARGET_OBJECTS:appid_file_seams> ${CMAKE_SOURCE_DIR}/appid/console.cpp
+    ${CMAKE_SOURCE_DIR}/appid/dll_image.cpp ${CMAKE_SOURCE_DIR}/appid/file_trouble.cpp)
+
 # The module entry is tested inside a program of its own, not through the DLL.
 target_sources(dll_main_test PRIVATE ${CMAKE_SOURCE_DIR}/plugin/dll_main.cpp ${CMAKE_SOURCE_DIR}/plugin/plugin_state.cpp)
 
