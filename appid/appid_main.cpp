@@ -1,9 +1,12 @@
 // nowglow-appid.exe: shows or changes the Discord application ID built into
 // XMP-Nowglow.dll, so that a user with only the release can point the
-// plug-in at a Discord application of their own.
+// plug-in at a Discord application of their own, and checks the way from
+// the DLL to the Discord profile.
 //   nowglow-appid                                 (a double-click) asks
 //   nowglow-appid PATH\XMP-Nowglow.dll           prints the ID
 //   nowglow-appid PATH\XMP-Nowglow.dll NEW-ID    writes NEW-ID in its place
+//   nowglow-appid --check [PATH\XMP-Nowglow.dll] checks the way to Discord
+//   nowglow-appid --help                          says all this
 // Bad input gets one line on the error output, a non-zero exit status and
 // an untouched file.
 #include <windows.h>
@@ -23,13 +26,16 @@ enum : int { ExitDone = 0, ExitRefused = 1, ExitUsage = 2 };
 static const char PlaceholderId[] = NOWGLOW_PLACEHOLDER_APP_ID;
 
 static const wchar_t* const HelpLines[] = {
-    L"nowglow-appid shows or changes the Discord application ID inside XMP-Nowglow.dll.",
+    L"nowglow-appid shows or changes the Discord application ID inside XMP-Nowglow.dll,",
+    L"and checks the way from the DLL to your Discord profile.",
     L"",
-    L"Double-click it in the folder of XMP-Nowglow.dll, or run it from a command prompt:",
-    L"  nowglow-appid                                  asks for the new ID",
+    L"Double-click it in the folder of XMP-Nowglow.dll, or run it from a command prompt",
+    L"opened in that folder (type cmd in Explorer's address bar, then Enter):",
+    L"  nowglow-appid                                  asks for the new ID, then offers the check",
     L"  nowglow-appid PATH\\XMP-Nowglow.dll             shows the ID the DLL carries",
     L"  nowglow-appid PATH\\XMP-Nowglow.dll NEW-ID      writes NEW-ID into the DLL",
     L"  nowglow-appid --check [PATH\\XMP-Nowglow.dll]    checks the way to your Discord profile",
+    L"  nowglow-appid --help                           shows this",
     L"",
     L"The check takes XMP-Nowglow.dll in the current folder (else the one beside",
     L"the tool) when no path is given, and names it. It looks at the DLL (the",
@@ -37,14 +43,19 @@ static const wchar_t* const HelpLines[] = {
     L"discord-rpc.dll show a test presence: \"shown\" only once Discord greeted the",
     L"library and did not refuse the card, cleared after 15 seconds. It stops at",
     L"the first step that fails.",
-    L"Its exit status: 0 all passed, 11 the plug-in DLL, 12 discord-rpc.dll,",
-    L"13 Discord not reachable, 14 the ID refused, 15 another answer or none,",
-    L"16 the test presence.",
+    L"",
+    L"Exit status: 0 done (for the check: every step passed); 1 refused (the ID or",
+    L"the file, said why); 2 a command line it does not know; the check's steps:",
+    L"11 the plug-in DLL, 12 discord-rpc.dll, 13 Discord not reachable, 14 the ID",
+    L"refused, 15 another answer or none, 16 the test presence.",
     L"",
     L"An application ID is 17 to 20 digits, such as 1234567890123456789: in Discord's",
     L"Developer Portal, open your application; General Information shows it as",
     L"Application ID. Close XMPlay before you change the DLL.",
 };
+
+static const wchar_t Usage[] =
+    L"usage: nowglow-appid [PATH\\XMP-Nowglow.dll [NEW-ID]] | --check [PATH\\XMP-Nowglow.dll] | --help";
 
 static const wchar_t WhereTheIdIs[] =
     L"Your application's ID is in Discord's Developer Portal: open the application; General Information "
@@ -62,14 +73,36 @@ static bool AsAscii(const wchar_t* text, char* ascii, size_t capacity) {
     return true;
 }
 
+// Whether the text is twenty digits without a leading zero, above the
+// largest ID: the one way a number of the right length is refused.
+static bool AboveTheLargest(const char* text) {
+    if (std::strlen(text) != ApplicationIdMaxDigits || text[0] == '0') return false;
+    for (size_t i = 0; i < ApplicationIdMaxDigits; i++) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    return std::strcmp(text, NOWGLOW_LARGEST_APPLICATION_ID) > 0;
+}
+
 // The ID typed, if it is one; says why not otherwise.
 static bool TakeId(const wchar_t* typed, char (&id)[ApplicationIdMaxDigits + 1]) {
-    if (AsAscii(typed, id, sizeof id) && IsApplicationId(id)) return true;
+    static char ascii[ApplicationIdMaxDigits + 2];
+    const bool isAscii = AsAscii(typed, ascii, sizeof ascii);
+    if (isAscii && IsApplicationId(ascii)) {
+        std::memcpy(id, ascii, sizeof id);
+        return true;
+    }
     static wchar_t line[512];
-    std::swprintf(line, sizeof line / sizeof line[0],
-                  L"'%ls' is not a Discord application ID: it must be 17 to 20 digits, such as "
-                  L"1234567890123456789, with no leading zero",
-                  ShownName(typed));
+    if (isAscii && AboveTheLargest(ascii)) {
+        std::swprintf(line, sizeof line / sizeof line[0],
+                      L"'%ls' is not a Discord application ID: it is larger than the largest ID, "
+                      L"" NOWGLOW_LARGEST_APPLICATION_ID,
+                      ShownName(typed));
+    } else {
+        std::swprintf(line, sizeof line / sizeof line[0],
+                      L"'%ls' is not a Discord application ID: it must be 17 to 20 digits, such as "
+                      L"1234567890123456789, with no leading zero",
+                      ShownName(typed));
+    }
     SayError(line);
     return false;
 }
@@ -153,42 +186,54 @@ static wchar_t* Trimmed(wchar_t* text) {
     return text;
 }
 
-// Once an ID is written, offers the check of the way to Discord.
+static bool IsCheckEntry(const wchar_t* typed) {
+    return std::wcscmp(typed, L"c") == 0 || std::wcscmp(typed, L"C") == 0;
+}
+
+// Offers the check of the way to Discord at the end of a double-click.
 static int OfferCheck(const PluginFile& file) {
-    static wchar_t entry[64];
+    static wchar_t entry[256];
     SayPrompt(L"Type c and Enter to check the way to your Discord profile now, or just Enter to finish: ");
-    if (!ReadLine(entry, sizeof entry / sizeof entry[0])) {
-        SayLine(L"");
-        return ExitDone;
-    }
-    const wchar_t* typed = Trimmed(entry);
-    if (std::wcscmp(typed, L"c") != 0 && std::wcscmp(typed, L"C") != 0) return ExitDone;
+    const Entry read = ReadLine(entry, sizeof entry / sizeof entry[0]);
+    if (read == Entry::End) SayLine(L"");
+    if (read != Entry::Line || !IsCheckEntry(Trimmed(entry))) return ExitDone;
     return CheckFromPlugin(file);
 }
 
-// Asks for the new ID until the entry is one or is empty, then writes it.
+// Asks for the new ID until the entry is one, is empty or asks for the
+// check, then writes it; the check is offered whenever the DLL stands.
 static int AskAndChange(PluginFile* file, const char* old) {
     static wchar_t entry[256];
     for (;;) {
-        SayPrompt(L"New Application ID (or just Enter to leave the DLL as it is): ");
-        if (!ReadLine(entry, sizeof entry / sizeof entry[0])) {
+        SayPrompt(
+            L"New Application ID (or c and Enter to check the way to Discord now, or just Enter to leave the "
+            L"DLL as it is): ");
+        const Entry read = ReadLine(entry, sizeof entry / sizeof entry[0]);
+        if (read == Entry::End) {
             SayLine(L"");
             SayLine(L"Nothing was changed.");
             return ExitDone;
         }
+        if (read == Entry::TooLong) {
+            SayError(
+                L"that entry is far too long to be a Discord application ID: it is 17 to 20 digits, such as "
+                L"1234567890123456789");
+            continue;
+        }
         wchar_t* typed = Trimmed(entry);
+        if (IsCheckEntry(typed)) return CheckFromPlugin(*file);
+        char id[ApplicationIdMaxDigits + 1] = {};
         if (typed[0] == L'\0') {
             SayLine(L"Nothing was changed.");
-            return ExitDone;
-        }
-        char id[ApplicationIdMaxDigits + 1] = {};
-        if (!TakeId(typed, id)) continue;
-        if (std::strcmp(id, old) == 0) {
+        } else if (!TakeId(typed, id)) {
+            continue;
+        } else if (std::strcmp(id, old) == 0) {
             SayLine(L"The DLL carries that ID already; nothing was changed.");
-            return ExitDone;
+        } else if (!RewritePluginFile(file, id)) {
+            return ExitRefused;
+        } else {
+            SayChanged(old, id);
         }
-        if (!RewritePluginFile(file, id)) return ExitRefused;
-        SayChanged(old, id);
         return OfferCheck(*file);
     }
 }
@@ -198,16 +243,15 @@ static int Dialogue(void) {
     static wchar_t path[32768];
     static PluginFile file;
     int status = ExitRefused;
+    AdviseForDoubleClick();
     if (!DllBesideTool(path, sizeof path / sizeof path[0])) {
-        SayError(L"cannot tell its own folder");
+        SayError(L"cannot tell its own folder; run it from a command prompt: nowglow-appid --help says how");
     } else if (NamePluginFile(&file, path) && ReadPluginFile(&file)) {
         char old[ApplicationIdMaxDigits + 1];
         ReadApplicationId(file.bytes, file.place, old);
         SayId(L"XMP-Nowglow.dll in this folder carries the Discord application ID ", old);
         SayLine(WhereTheIdIs);
         status = AskAndChange(&file, old);
-    } else {
-        SayLine(L"Put nowglow-appid.exe in the folder of XMP-Nowglow.dll, then double-click it again.");
     }
     if (OwnsItsConsole()) {
         SayPrompt(L"Press Enter to close this window.");
@@ -222,28 +266,45 @@ static bool AsksForHelp(const wchar_t* argument) {
            std::wcscmp(argument, L"/?") == 0;
 }
 
+// Whether an argument is written as an option rather than a file or an ID.
+static bool LooksLikeOption(const wchar_t* argument) { return argument[0] == L'-' || argument[0] == L'/'; }
+
+static int RefuseCommandLine(const wchar_t* why, const wchar_t* argument) {
+    static wchar_t line[512];
+    std::swprintf(line, sizeof line / sizeof line[0], L"%ls '%ls'", why, ShownName(argument));
+    SayError(line);
+    SayError(Usage);
+    return ExitUsage;
+}
+
+// The check's command line: --check, then at most one path.
+static int CheckCommand(int argc, wchar_t** argv) {
+    if (argc > 3) return RefuseCommandLine(L"--check takes one DLL at most; too many:", argv[3]);
+    if (argc == 3 && LooksLikeOption(argv[2])) return RefuseCommandLine(L"unknown option", argv[2]);
+    if (argc == 3) return CheckPathToDiscord(argv[2]);
+    static wchar_t dll[32768];
+    if (!DllToCheck(dll, sizeof dll / sizeof dll[0])) {
+        SayError(
+            L"cannot tell its own folder; name the plug-in's DLL: nowglow-appid --check "
+            L"PATH\\XMP-Nowglow.dll");
+        return CheckPluginFailed;
+    }
+    return CheckPathToDiscord(dll);
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc == 1) return Dialogue();
-    if (argc == 2 && AsksForHelp(argv[1])) {
+    if (AsksForHelp(argv[1])) {
+        if (argc > 2) return RefuseCommandLine(L"--help takes nothing after it; not", argv[2]);
         for (const wchar_t* line : HelpLines) SayLine(line);
         return ExitDone;
     }
-    if (std::wcscmp(argv[1], L"--check") == 0 && argc <= 3) {
-        static wchar_t dll[32768];
-        if (argc == 3) return CheckPathToDiscord(argv[2]);
-        if (!DllToCheck(dll, sizeof dll / sizeof dll[0])) {
-            SayError(
-                L"cannot tell its own folder; name the plug-in's DLL: nowglow-appid --check "
-                L"PATH\\XMP-Nowglow.dll");
-            return CheckPluginFailed;
-        }
-        return CheckPathToDiscord(dll);
+    if (std::wcscmp(argv[1], L"--check") == 0) return CheckCommand(argc, argv);
+    for (int i = 1; i < argc; i++) {
+        if (std::wcscmp(argv[i], L"--check") == 0)
+            return RefuseCommandLine(L"--check comes first; not after", argv[i - 1]);
+        if (LooksLikeOption(argv[i])) return RefuseCommandLine(L"unknown option", argv[i]);
     }
-    if (argc != 2 && argc != 3) {
-        SayError(
-            L"usage: nowglow-appid [PATH\\XMP-Nowglow.dll [NEW-APPLICATION-ID]]; nowglow-appid --help "
-            L"says more");
-        return ExitUsage;
-    }
+    if (argc > 3) return RefuseCommandLine(L"too many arguments:", argv[3]);
     return ShowOrChange(argv[1], argc == 3 ? argv[2] : nullptr);
 }

@@ -14,9 +14,16 @@ void SayError(const wchar_t* text);
 // Writes text without a line end: a prompt.
 void SayPrompt(const wchar_t* text);
 
-// Reads one line from the standard input into line (capacity characters,
-// its end dropped, cut to fit); false at the end of the input.
-bool ReadLine(wchar_t* line, size_t capacity);
+enum class Entry {
+    Line,     // a whole line, its end dropped
+    TooLong,  // a line longer than the buffer: read to its end, and dropped
+    End,      // the end of the input
+};
+
+// Reads one line from the standard input into line (capacity characters).
+// A byte-order mark at its start is dropped, and a NUL in it becomes the
+// replacement character, so that it can never cut the entry short.
+Entry ReadLine(wchar_t* line, size_t capacity);
 
 // Converts UTF-8 (from Discord: user names, close and error messages) to
 // text to show, in wide (capacity characters, at least 1), cut only at a

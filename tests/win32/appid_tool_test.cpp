@@ -204,9 +204,14 @@ static const wchar_t FullWidthId[] =
 TEST_F(AppIdToolTest, RefusesWhatIsNotAnApplicationId) {
     for (const wchar_t* id :
          {L"1234567890123456", L"123456789012345678901", L"01234567890123456", L"000000000000000000",
-          L"18446744073709551616", L"99999999999999999999", L"-12345678901234567", L"+12345678901234567",
           L"12345678901234567a", L"\"\"", L"\"1234567890 123456789\"", FullWidthId})
-        ExpectRefused(Quoted(copy) + L" " + id, copy, original, "is not a Discord application ID");
+        ExpectRefused(Quoted(copy) + L" " + id, copy, original,
+                      "is not a Discord application ID: it must be 17 to 20");
+    // Twenty digits, but more than the largest ID: said as that.
+    for (const wchar_t* id : {L"18446744073709551616", L"99999999999999999999"})
+        ExpectRefused(
+            Quoted(copy) + L" " + id, copy, original,
+            "is not a Discord application ID: it is larger than the largest ID, 18446744073709551615");
 }
 
 TEST_F(AppIdToolTest, RefusesAMissingFileAndAFolder) {
@@ -303,30 +308,65 @@ TEST_F(AppIdToolTest, HelpSaysWhatTheToolDoesBothFormsAndWhatAnIdLooksLike) {
               "PATH\\XMP-Nowglow.dll ", "17 to 20 digits", "Double-click"})
             EXPECT_NE(help.output.find(said), std::string::npos) << Utf8(asked) << ": " << help.output;
     }
-    ToolRun wrong = RunTool(L"a b c");
-    EXPECT_EQ(wrong.exitCode, 2u);
-    EXPECT_NE(wrong.output.find("usage:"), std::string::npos) << wrong.output;
+    ToolRun help = RunTool(L"--help");
+    for (const char* said :
+         {"--check [PATH\\XMP-Nowglow.dll]", "1 refused", "2 a command line", "16 the test presence"})
+        EXPECT_NE(help.output.find(said), std::string::npos) << help.output;
+
+    // What the tool does not know is refused with the usage, which lists
+    // every form, and nothing is read or written.
+    for (const wchar_t* wrong :
+         {L"a b c", L"--bogus", L"--version", L"/check", L"--HELP", L"--help extra",
+          L"XMP-Nowglow.dll --check", L"--check a b", L"--check --bogus", L"-x 1234567890123456789"}) {
+        SCOPED_TRACE(Utf8(wrong));
+        ToolRun run = RunTool(wrong);
+        EXPECT_EQ(run.exitCode, 2u) << run.output;
+        EXPECT_NE(run.output.find("usage: nowglow-appid [PATH\\XMP-Nowglow.dll [NEW-ID]] | --check "
+                                  "[PATH\\XMP-Nowglow.dll] | --help"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("no such file"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("is not a Discord application ID"), std::string::npos) << run.output;
+    }
 }
 
 TEST_F(AppIdToolTest, DoubleClickedItAsksForTheIdAndWritesItAsksAgainOrLeavesTheDll) {
     std::wstring tool = folder + L"\\nowglow-appid.exe";
     ASSERT_TRUE(CopyFileW(ToolPath().c_str(), tool.c_str(), FALSE) != FALSE);
+    const std::string nulInside("12345678901234567\0garbage\n", 26);
     const struct Case {
-        const char* typed;
+        std::string typed;
         const char* id;  // what the DLL carries afterwards
         const char* said;
+        DWORD exitCode;
     } cases[] = {
-        {"1234567890123456789\r\n", "1234567890123456789", "changed from"},
-        {"  12345678901234567890 \n", "12345678901234567890", "changed from"},
-        {"12345\n01234567890123456789\n18446744073709551615\n", "18446744073709551615", "changed from"},
-        {"\r\n", nullptr, "Nothing was changed."},
-        {"", nullptr, "Nothing was changed."},
+        {"1234567890123456789\r\n", "1234567890123456789", "changed from", 0},
+        {"  12345678901234567890 \n", "12345678901234567890", "changed from", 0},
+        {"12345\n01234567890123456789\n18446744073709551615\n", "18446744073709551615", "changed from", 0},
+        {"\r\n", nullptr, "Nothing was changed.", 0},
+        {"", nullptr, "Nothing was changed.", 0},
+        // A long line is refused as that, and its rest is no entry of its own.
+        {std::string(300, '1') + "\n1234567890123456789\n", "1234567890123456789",
+         "far too long to be a Discord application ID", 0},
+        {std::string(100000, '2') + "\n\n", nullptr, "far too long to be a Discord application ID", 0},
+        // A NUL cannot cut an entry down to an ID.
+        {nulInside, nullptr, "is not a Discord application ID", 0},
+        // A byte-order mark before a pasted ID is dropped.
+        {"\xEF\xBB\xBF"
+         "1234567890123456789\n",
+         "1234567890123456789", "changed from", 0},
+        // c at the ID prompt checks at once, from the first step.
+        {"c\n", nullptr, "1. The plug-in DLL (", 11},
+        // The check is offered at the end of every run, changed or not.
+        {"\n", nullptr, "Type c and Enter to check the way to your Discord profile now", 0},
+        {"1234567890123456789\n\n", "1234567890123456789",
+         "Type c and Enter to check the way to your Discord profile now", 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed);
+        SCOPED_TRACE(c.typed.substr(0, 80));
         ASSERT_TRUE(WriteBytes(copy, original));
         ToolRun run = RunProgram(tool, L"", c.typed);
-        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
         EXPECT_NE(run.output.find("carries the Discord application ID " + defaultId), std::string::npos)
             << run.output;
         EXPECT_NE(run.output.find("the placeholder"), std::string::npos) << run.output;
@@ -348,11 +388,30 @@ TEST_F(AppIdToolTest, DoubleClickedItAsksForTheIdAndWritesItAsksAgainOrLeavesThe
         ++explained;
     EXPECT_EQ(explained, 2u) << retried.output;
 
-    // Without the DLL beside it, it says where it must be.
+    // The ID already there is no change, and the check is still offered.
+    ToolRun same = RunProgram(tool, L"", "1234567890123456789\nc\n");
+    EXPECT_NE(same.output.find("The DLL carries that ID already; nothing was changed."), std::string::npos)
+        << same.output;
+    EXPECT_NE(same.output.find("1. The plug-in DLL ("), std::string::npos) << same.output;
+
+    // A damaged DLL beside it is said to be damaged, and a missing one to be
+    // missing from the tool's folder, each with a double-click's advice.
+    ASSERT_TRUE(WriteBytes(copy, std::vector<uint8_t>(original.begin(), original.end() - 10)));
+    ToolRun damaged = RunProgram(tool, L"", "1234567890123456789\n");
+    EXPECT_EQ(damaged.exitCode, 1u);
+    EXPECT_NE(damaged.output.find("is cut short"), std::string::npos) << damaged.output;
+    EXPECT_EQ(damaged.output.find("Put nowglow-appid.exe in the folder"), std::string::npos)
+        << damaged.output;
     DeleteFileW(Long(copy).c_str());
     ToolRun alone = RunProgram(tool, L"", "1234567890123456789\n");
     EXPECT_EQ(alone.exitCode, 1u);
-    EXPECT_NE(alone.output.find("in the folder of XMP-Nowglow.dll"), std::string::npos) << alone.output;
+    EXPECT_NE(
+        alone.output.find("put nowglow-appid.exe in the folder of XMP-Nowglow.dll (XMPlay's folder), then "
+                          "double-click it again"),
+        std::string::npos)
+        << alone.output;
+    EXPECT_EQ(alone.output.find("with its folder"), std::string::npos)
+        << "a command line's advice: " << alone.output;
 }
 
 TEST_F(AppIdToolTest, ItsManifestAsksToRunAsInvokerOnEverySupportedWindows) {
