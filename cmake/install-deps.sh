@@ -9,6 +9,13 @@ googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
 clang-format clang-tidy cppcheck zip unzip librsvg2-bin librsvg2-common xvfb xauth imagemagick
 fonts-wine fonts-dejavu-core"
 
+# The pin below holds back the security archive while it stands; one left
+# by a run killed outright (SIGKILL) goes at the next run, whatever it does.
+pin=${NOWGLOW_APT_PIN:-/etc/apt/preferences.d/nowglow-install-deps}
+if [ -f "$pin" ] && [ -w "$(dirname "$pin")" ]; then
+    rm -f "$pin"
+fi
+
 missing=""
 for p in $packages; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
@@ -30,6 +37,20 @@ if [ "$(id -u)" != 0 ]; then
     exit 1
 fi
 
+# When the security archive's own index cannot be had (its i386 side caught
+# mid-sync, say), its packages of one architecture cannot match those of the
+# other, and the i386 Wine cannot be installed. The release's own versions
+# always match: for this install only, a pin prefers them. The pin goes on
+# every way out, signals included (see the top for one left by a run killed
+# outright).
+log=""
+cleanup() { rm -f "$pin" ${log:+"$log"}; }
+trap cleanup EXIT
+for signal in INT TERM HUP; do
+    # shellcheck disable=SC2064
+    trap "cleanup; trap - $signal; kill -$signal \$\$" "$signal"
+done
+
 echo "install-deps: installing$missing"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
@@ -39,25 +60,20 @@ export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync serves an index that does not match its Release
 # file; a later try usually gets a whole one.
 updated=no
+log=$(mktemp)
 for wait in 0 10 30; do
     sleep "$wait"
-    if apt-get update -qq; then
+    if apt-get update -qq >"$log" 2>&1; then
         updated=yes
         break
     fi
 done
-
-# When an index of the security archive stays missing (its i386 side, say),
-# its packages of one architecture cannot match those of the other, and the
-# i386 Wine cannot be installed. The release's own versions always match:
-# for this install only, prefer them.
-pin=/etc/apt/preferences.d/nowglow-install-deps
-if [ "$updated" = no ]; then
-    echo "install-deps: a package index is missing; installing the release's own versions"
+cat "$log"
+if [ "$updated" = no ] && grep -Eq 'Failed to fetch [^ ]*(debian-security|-security/)' "$log"; then
+    echo "install-deps: the security archive's index is missing; installing the release's own versions"
     printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$pin"
 fi
 # shellcheck disable=SC2086
 status=0
 apt-get install -y -qq --no-install-recommends $missing >/dev/null || status=$?
-rm -f "$pin"
 exit "$status"
