@@ -25,8 +25,9 @@ set(NOWGLOW_WIN32_SOURCES
     presence/publication_lock_win32.cpp
     presence/wall_clock.cpp
     settings/resources.rc
-    plugin/XMP-Nowglow.def
 )
+# The DLL's one export, by name.
+set(NOWGLOW_DLL_EXPORTS ${CMAKE_CURRENT_SOURCE_DIR}/plugin/XMP-Nowglow.def)
 
 # nowglow-appid.exe, which shows and changes the application ID in a built
 # DLL: its portable part (tested natively too) and its Windows program.

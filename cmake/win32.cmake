@@ -14,22 +14,29 @@ add_custom_command(
     COMMENT "Import library for discord-rpc.dll")
 add_custom_target(discord_rpc_import DEPENDS ${NOWGLOW_DISCORD_IMPLIB})
 
-add_library(nowglow SHARED ${NOWGLOW_PORTABLE_SOURCES} ${NOWGLOW_WIN32_SOURCES})
-add_dependencies(nowglow discord_rpc_import)
-set_target_properties(nowglow PROPERTIES
-    OUTPUT_NAME XMP-Nowglow PREFIX "" SUFFIX ".dll"
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_include_directories(nowglow PRIVATE ${NOWGLOW_INCLUDE_DIR})
-target_compile_definitions(nowglow PRIVATE
+# The plug-in's objects, linked twice: stripped into the DLL that ships, and
+# unstripped into a twin under symbols/ that the Wine tests load, so that a
+# backtrace of a hung test names the plug-in's functions.
+add_library(nowglow_objects OBJECT ${NOWGLOW_PORTABLE_SOURCES} ${NOWGLOW_WIN32_SOURCES})
+add_dependencies(nowglow_objects discord_rpc_import)
+target_include_directories(nowglow_objects PRIVATE ${NOWGLOW_INCLUDE_DIR})
+target_compile_definitions(nowglow_objects PRIVATE
     NOWGLOW_DISCORD_APP_ID="${NOWGLOW_DISCORD_APP_ID}"
     NOWGLOW_VERSION="${PROJECT_VERSION}"
     WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600)
 # Its optimisation, for size, comes from the build type (MinSizeRel).
-target_compile_options(nowglow PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${NOWGLOW_STRICT_WARNINGS}
+target_compile_options(nowglow_objects PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${NOWGLOW_STRICT_WARNINGS}
     -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables ${NOWGLOW_REPRODUCIBLE_COMPILE}>)
-target_link_options(nowglow PRIVATE -static -static-libgcc -static-libstdc++ -s
-    ${NOWGLOW_REPRODUCIBLE_LINK})
-target_link_libraries(nowglow PRIVATE ${NOWGLOW_DISCORD_IMPLIB} user32 kernel32)
+foreach(dll nowglow nowglow_symbols)
+    add_library(${dll} SHARED $<TARGET_OBJECTS:nowglow_objects> ${NOWGLOW_DLL_EXPORTS})
+    set_target_properties(${dll} PROPERTIES OUTPUT_NAME XMP-Nowglow PREFIX "" SUFFIX ".dll")
+    target_link_options(${dll} PRIVATE -static -static-libgcc -static-libstdc++ ${NOWGLOW_REPRODUCIBLE_LINK})
+    target_link_libraries(${dll} PRIVATE ${NOWGLOW_DISCORD_IMPLIB} user32 kernel32)
+endforeach()
+set_target_properties(nowglow PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_options(nowglow PRIVATE -s)
+set_target_properties(nowglow_symbols PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/symbols
+    ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/symbols)
 # windres finds the manifest next to the resource script.
 set_property(SOURCE settings/resources.rc APPEND PROPERTY
     OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/settings/XMP-Nowglow.manifest)

@@ -5,7 +5,17 @@
 # Wine's desktop process, started by the first program that opens a window,
 # inherits that program's output and keeps it open after the program ends;
 # a caller reading the output through a pipe (CTest) would wait for it. So
-# when the output is not a terminal it goes through a file instead.
+# when the output is not a terminal the program writes to a file of its own,
+# and the file is passed on as it grows, so that a program that hangs shows
+# all it wrote.
+#
+# Stopping such a program: after NOWGLOW_WINE_TIMEOUT seconds (when set),
+# or on SIGTERM, SIGINT or SIGHUP, the script first shows where each thread
+# of the program stands (nowglow-backtrace.exe, beside the program), then
+# ends it, removes its file and exits 124 (the timeout) or 128 and the
+# signal's number. CTest's own timeout kills with SIGKILL, which no script
+# can catch: the Wine tests' NOWGLOW_WINE_TIMEOUT lies below it, so that all
+# this happens inside the test's log.
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/cmake/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
@@ -14,9 +24,49 @@ fi
 if [ -t 1 ]; then
     exec "$NOWGLOW_WINE" "$@"
 fi
+
+program_name=$(basename "$1")
+backtrace="$(dirname "$1")/nowglow-backtrace.exe"
 output=$(mktemp "${TMPDIR:-/tmp}/nowglow-wine.XXXXXX")
-"$NOWGLOW_WINE" "$@" >"$output" 2>&1
-status=$?
-cat "$output"
-rm -f "$output"
-exit "$status"
+watchdog=""
+
+"$NOWGLOW_WINE" "$@" >"$output" 2>&1 &
+program=$!
+tail -n +1 -s 0.2 -f --pid="$program" "$output" &
+streamer=$!
+
+# Ends the run: the watchdog, the rest of the output, the file.
+finish() {
+    [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
+    wait "$streamer" 2>/dev/null
+    rm -f "$output"
+    exit "$1"
+}
+
+# Shows where the program stands, ends it, and ends the run with status $2.
+stop() {
+    trap '' USR1 TERM INT HUP
+    echo "wine-run: $program_name $1; where each of its threads stands:" >>"$output"
+    if [ -f "$backtrace" ]; then
+        "$NOWGLOW_WINE" "$backtrace" "$program_name" >>"$output" 2>&1
+    else
+        echo "wine-run: no backtrace: $backtrace is not there" >>"$output"
+    fi
+    kill -KILL "$program" 2>/dev/null
+    wait "$program" 2>/dev/null
+    finish "$2"
+}
+
+trap 'stop "ran past its ${NOWGLOW_WINE_TIMEOUT} s" 124' USR1
+trap 'stop "was stopped (SIGTERM)" 143' TERM
+trap 'stop "was stopped (SIGINT)" 130' INT
+trap 'stop "was stopped (SIGHUP)" 129' HUP
+if [ -n "${NOWGLOW_WINE_TIMEOUT:-}" ]; then
+    # Its output goes nowhere: a sleep left over must not hold CTest's pipe.
+    (sleep "$NOWGLOW_WINE_TIMEOUT" && kill -USR1 $$) >/dev/null 2>&1 &
+    watchdog=$!
+fi
+
+# A trapped signal ends the wait early, and its trap ends the run.
+wait "$program"
+finish $?

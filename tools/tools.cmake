@@ -46,3 +46,12 @@ target_compile_definitions(nowglow-discord-pipe PRIVATE ${NOWGLOW_TOOLS_DEFINITI
 target_compile_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_COMMON_WARNINGS})
 target_link_options(nowglow-discord-pipe PRIVATE ${NOWGLOW_WIN32_TEST_LINK} -municode)
 set_target_properties(nowglow-discord-pipe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Where every thread of a hung test program stands, named from the modules'
+# own files; the harness and cmake/wine-run.sh call it.
+add_executable(nowglow-backtrace tools/backtrace/backtrace_main.cpp)
+target_compile_definitions(nowglow-backtrace PRIVATE ${NOWGLOW_TOOLS_DEFINITIONS})
+target_compile_options(nowglow-backtrace PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+target_link_options(nowglow-backtrace PRIVATE ${NOWGLOW_WIN32_TEST_LINK} -municode)
+target_link_libraries(nowglow-backtrace PRIVATE dbghelp)
+set_target_properties(nowglow-backtrace PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

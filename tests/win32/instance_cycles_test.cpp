@@ -95,7 +95,7 @@ static bool operator==(const Holdings& left, const Holdings& right) {
 static Holdings SettledCount(void) {
     Holdings previous = Count();
     for (int round = 0; round < SettleRounds; ++round) {
-        PostToWindowThread([] {}).wait();
+        AwaitPosted(PostToWindowThread([] {}), "the window thread to run work posted between two counts");
         Holdings now = Count();
         if (now == previous) return now;
         previous = now;

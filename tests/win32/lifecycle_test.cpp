@@ -3,7 +3,9 @@
 // plug-in is unloaded while the player's message loop runs on; a new New
 // restores the default settings while the playback monitor carries on from
 // where the previous instance left it.
+#include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "harness/harness.h"
 
@@ -49,10 +51,11 @@ TEST_F(PluginTest, FreeEndsEverythingAndNothingArrivesAfterwardsEvenUnloaded) {
     Unload();
     EXPECT_EQ(GetModuleHandleA("XMP-Nowglow.dll"), nullptr) << "FreeLibrary left the plug-in mapped";
     Sleep(TickMs + TickMs / 4);
-    bool loopRuns = false;
-    std::shared_future<void> posted = PostToWindowThread([&] { loopRuns = true; });
+    // Shared with the window thread, which may run the work after a failed wait.
+    std::shared_ptr<std::atomic<bool>> loopRuns = std::make_shared<std::atomic<bool>>(false);
+    std::shared_future<void> posted = PostToWindowThread([loopRuns] { *loopRuns = true; });
     EXPECT_EQ(posted.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-    EXPECT_TRUE(loopRuns);
+    EXPECT_TRUE(*loopRuns);
     ExpectSilence(beforeUnload, Mark());
 }
 

@@ -18,8 +18,13 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
     target_compile_options(${name} PRIVATE ${NOWGLOW_COMMON_WARNINGS})
     target_link_options(${name} PRIVATE ${NOWGLOW_WIN32_TEST_LINK})
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-    add_dependencies(${name} nowglow discord_standin nowglow-appid nowglow-discord-pipe)
+    add_dependencies(${name} nowglow nowglow_symbols discord_standin nowglow-appid nowglow-discord-pipe
+        nowglow-backtrace)
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    # cmake/wine-run.sh stops a program that runs past NOWGLOW_WINE_TIMEOUT,
+    # and shows where its threads stood, before CTest's timeout kills it
+    # outright; a hang inside the harness ends it sooner still (PlayerHangMs).
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 ENVIRONMENT NOWGLOW_WINE_TIMEOUT=570)
 endforeach()
 
 # The checks of nowglow-appid.exe ask Windows for a DLL's checksum. They

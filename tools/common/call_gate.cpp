@@ -4,9 +4,14 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 
 enum : uint32_t { KindCount = 32 };
+
+// A test that holds a caller lets it go within seconds; one held this long
+// was forgotten, and is let go with a line that says so.
+static const std::chrono::seconds LongestHold(60);
 
 static std::mutex gateMutex;
 static std::condition_variable gateWake;
@@ -30,7 +35,14 @@ void GateLeave(uint32_t kind) {
         const uint64_t heldAt = releases;
         heldNow[kind]++;
         gateWake.notify_all();
-        gateWake.wait(hold, [kind, heldAt] { return releases != heldAt || !IsHeldKind(kind); });
+        if (!gateWake.wait_for(hold, LongestHold,
+                               [kind, heldAt] { return releases != heldAt || !IsHeldKind(kind); })) {
+            std::fprintf(
+                stderr,
+                "call gate: a caller of kind %u held for %lld s was let go: the test never released it\n",
+                static_cast<unsigned>(kind), static_cast<long long>(LongestHold.count()));
+            std::fflush(stderr);
+        }
         heldNow[kind]--;
     }
     inside--;

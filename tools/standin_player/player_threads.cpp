@@ -12,8 +12,15 @@
 
 // Private messages of the player's window.
 enum : UINT {
-    RunWorkMessage = WM_APP + 1,     // lParam: const std::function<void()>*, run and return
+    RunWorkMessage = WM_APP + 1,     // lParam: std::shared_ptr<SentWork>*, run, mark done, delete the holder
     PostedWorkMessage = WM_APP + 2,  // lParam: PostedWork*, run, mark done, delete
+};
+
+// Work sent to the window thread, shared by the sender and the window
+// thread, so that it stays whole when the sender gives up on it.
+struct SentWork {
+    std::function<void()> work;
+    volatile LONG done = 0;
 };
 
 // One block every 20 ms, as a player feeding 20 ms buffers would.
@@ -49,7 +56,12 @@ static bool audioQuit;
 
 static LRESULT CALLBACK PlayerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case RunWorkMessage: (*reinterpret_cast<const std::function<void()>*>(lParam))(); return 0;
+    case RunWorkMessage: {
+        std::unique_ptr<std::shared_ptr<SentWork>> sent(reinterpret_cast<std::shared_ptr<SentWork>*>(lParam));
+        (*sent)->work();
+        InterlockedExchange(&(*sent)->done, 1);
+        return 0;
+    }
     case PostedWorkMessage: {
         PostedWork* posted = reinterpret_cast<PostedWork*>(lParam);
         posted->work();
@@ -130,7 +142,8 @@ bool StartPlayer(void) {
         ReportPlayerError("could not start the player's threads");
         return false;
     }
-    WaitForSingleObject(windowReady, INFINITE);
+    if (WaitForSingleObject(windowReady, PlayerHangMs) != WAIT_OBJECT_0)
+        ReportHang("StartPlayer", "the window thread to make the player's window");
     CloseHandle(windowReady);
     if (window == nullptr) {
         ReportPlayerError("could not create the player's window");
@@ -162,7 +175,27 @@ void RunOnWindowThread(const std::function<void()>& work) {
         work();
         return;
     }
-    SendMessageA(window, RunWorkMessage, 0, reinterpret_cast<LPARAM>(&work));
+    std::shared_ptr<SentWork> sent = std::make_shared<SentWork>();
+    sent->work = work;
+    // The window thread frees this holder once it has run the work.
+    auto* travelling = new std::shared_ptr<SentWork>(sent);
+    const DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutA(window, RunWorkMessage, 0, reinterpret_cast<LPARAM>(travelling), SMTO_NORMAL,
+                            PlayerHangMs, &result) != 0 ||
+        sent->done != 0)
+        return;  // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks): travelling belongs to the window thread
+                 // now
+    if (GetTickCount() - start >= PlayerHangMs)
+        ReportHang("RunOnWindowThread", "the window thread to run the work sent to it");
+    // Not delivered at all: the window is gone, and the holder never travelled.
+    delete travelling;
+    ReportPlayerError("work sent to the window thread found no window");
+}
+
+void AwaitPosted(const std::shared_future<void>& posted, const char* what) {
+    if (posted.wait_for(std::chrono::milliseconds(PlayerHangMs)) != std::future_status::ready)
+        ReportHang("AwaitPosted", what);
 }
 
 std::shared_future<void> PostToWindowThread(std::function<void()> work) {
@@ -190,5 +223,7 @@ void RunOnAudioThread(const std::function<void()>& work) {
     }
     audioWake.notify_all();
     std::unique_lock<std::mutex> hold(queued->doneLock);
-    queued->doneWake.wait(hold, [&] { return queued->done; });
+    if (!queued->doneWake.wait_for(hold, std::chrono::milliseconds(PlayerHangMs),
+                                   [&queued] { return queued->done; }))
+        ReportHang("RunOnAudioThread", "the audio thread to run the work handed to it");
 }

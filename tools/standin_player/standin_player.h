@@ -85,12 +85,34 @@ HWND PlayerWindow(void);
 DWORD PlayerWindowThreadId(void);
 DWORD PlayerAudioThreadId(void);
 
-// Runs work on the window thread and returns when it is done (SendMessage).
+// How long any wait of the player, or of a program driving it, may last
+// before it is a hang: far above the few seconds the slowest honest run
+// takes on a busy machine, far below the suite's own timeout.
+enum : DWORD { PlayerHangMs = 60000 };
+
+// The exit status of a program that ReportHang ended.
+enum : UINT { PlayerHangExitCode = 124 };
+
+// A wait that outlived PlayerHangMs: prints "HANG:", the wait, the thread
+// it stood on and what it waited for, the last lines of the player's log
+// and a backtrace of every thread of the program, then ends the program.
+[[noreturn]] void ReportHang(const char* wait, const char* what);
+
+// Prints where every thread of a process stands (nowglow-backtrace.exe,
+// beside the program), within a bound.
+void PrintBacktraces(DWORD processId);
+
+// Runs work on the window thread and returns when it is done (as
+// SendMessage does: a modal loop there runs it too). The work is copied and
+// owned by both threads.
 void RunOnWindowThread(const std::function<void()>& work);
 
 // Queues work for the window thread and returns at once (PostMessage); the
 // future is ready when the work is done. For calls that run a modal loop.
 std::shared_future<void> PostToWindowThread(std::function<void()> work);
+
+// Waits for work posted to the window thread, or reports a hang.
+void AwaitPosted(const std::shared_future<void>& posted, const char* what);
 
 // Runs work on the audio thread, between two blocks, and returns when done.
 void RunOnAudioThread(const std::function<void()>& work);

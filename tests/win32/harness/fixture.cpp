@@ -19,13 +19,17 @@ static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// The unstripped twin of the shipped DLL, built from the same objects: the
+// plug-in the tests load, so that a backtrace names its functions. The
+// presence library it imports lies beside the test programs, the first
+// place the loader looks.
 std::string PluginPath(void) {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string directory(path, length);
     size_t slash = directory.find_last_of("\\/");
     directory = slash == std::string::npos ? std::string(".") : directory.substr(0, slash);
-    return directory + "\\XMP-Nowglow.dll";
+    return directory + "\\symbols\\XMP-Nowglow.dll";
 }
 
 StandinTrack FullTrack(const char* title, const char* album, const char* date) {

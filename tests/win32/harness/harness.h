@@ -146,7 +146,8 @@ uint32_t UserObjectCount(void);
 
 // ---- the fixture ----
 
-// The full path of the plug-in beside the test program.
+// The full path of the plug-in the tests load: the unstripped twin of the
+// shipped DLL, in symbols\ beside the test program.
 std::string PluginPath(void);
 
 // A test of the real plug-in: each test starts a fresh stand-in player and

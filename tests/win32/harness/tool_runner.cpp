@@ -2,10 +2,14 @@
 #include "harness/tool_runner.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "harness/harness.h"
 
+// Far longer than any run of the tools takes; the check's longest is 25 s.
 static const DWORD ProgramTimeoutMs = 60000;
+// The exit status of a program ended at that deadline.
+static const UINT ProgramTimedOut = 124;
 
 std::wstring Wide(const std::string& text) {
     std::wstring wide(text.size() + 1, L'\0');
@@ -31,8 +35,10 @@ std::wstring Long(std::wstring path) {
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 std::wstring ProgramFolder(void) {
-    std::wstring plugin = Wide(PluginPath());
-    return plugin.substr(0, plugin.find_last_of(L"\\/") + 1);
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring program(path, length);
+    return program.substr(0, program.find_last_of(L"\\/") + 1);
 }
 
 std::wstring ToolPath(void) { return ProgramFolder() + L"nowglow-appid.exe"; }
@@ -41,7 +47,7 @@ std::wstring ShippedDll(void) {
 #ifdef NOWGLOW_I386_BUILD
     return Wide(NOWGLOW_I386_BUILD "/XMP-Nowglow.dll");
 #else
-    return Wide(PluginPath());
+    return ProgramFolder() + L"XMP-Nowglow.dll";
 #endif
 }
 
@@ -76,11 +82,32 @@ ToolRun RunProgram(const std::wstring& program, const std::wstring& arguments, c
     if (!input.empty()) WriteFile(writeIn, input.data(), static_cast<DWORD>(input.size()), &put, nullptr);
     CloseHandle(writeIn);
     if (started != FALSE) {
-        char chunk[512];
-        DWORD got = 0;
-        while (ReadFile(readOut, chunk, sizeof chunk, &got, nullptr) != FALSE && got != 0)
-            run.output.append(chunk, got);
-        WaitForSingleObject(process.hProcess, ProgramTimeoutMs);
+        // The output as it comes, until the program ends and its pipe is
+        // empty, or the deadline passes: then the program is named, shown
+        // where it stands and ended.
+        bool ended = false;
+        for (;;) {
+            DWORD available = 0;
+            const bool readable = PeekNamedPipe(readOut, nullptr, 0, nullptr, &available, nullptr) != FALSE;
+            if (readable && available > 0) {
+                char chunk[4096];
+                DWORD got = 0;
+                if (ReadFile(readOut, chunk, sizeof chunk, &got, nullptr) == FALSE || got == 0) break;
+                run.output.append(chunk, got);
+                continue;
+            }
+            if (!readable || ended) break;
+            ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+            if (!ended && GetTickCount() - start >= ProgramTimeoutMs) {
+                std::printf("RunProgram: %s %s did not end within %lu s; where it stands:\n",
+                            Utf8(program).c_str(), Utf8(arguments).c_str(),
+                            static_cast<unsigned long>(ProgramTimeoutMs / 1000));
+                PrintBacktraces(process.dwProcessId);
+                TerminateProcess(process.hProcess, ProgramTimedOut);
+                WaitForSingleObject(process.hProcess, ProgramTimeoutMs);
+                ended = true;
+            }
+        }
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
