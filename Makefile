@@ -7,6 +7,7 @@
 #   make format rewrite the sources in the project's layout (.clang-format)
 #   make fuzz   fuzz the plug-in for FUZZ_SECONDS (default 300) from the seed corpus
 #   make dist   the release package dist/XMP-Nowglow-<version>.zip
+#   make windows-tests  the Windows test bundle dist/XMP-Nowglow-<version>-tests.zip (run-tests.cmd)
 #   make assets        render the Discord art assets and the README's profile mock-up
 #   make screenshots   take the README's screenshot of the settings dialog
 # DISCORD_APP_ID=<17 to 20 digits> builds for another Discord application; without
@@ -18,7 +19,8 @@ APP_ID_FLAG := $(if $(DISCORD_APP_ID),-DNOWGLOW_DISCORD_APP_ID=$(DISCORD_APP_ID)
 FUZZ_SECONDS ?= 300
 BENCH_ARGS ?=
 
-.PHONY: all deps build windows-tree native tsan bench-build fuzz-build wineprefix test demo bench fuzz dist assets screenshots clean
+.PHONY: all deps build windows-tree native tsan bench-build fuzz-build wineprefix test demo bench fuzz dist windows-tests
+.PHONY: assets screenshots clean
 .PHONY: lint format
 
 all: build
@@ -83,6 +85,9 @@ fuzz: fuzz-build
 
 dist: build
 	@cmake/make-dist.sh build/win32 dist
+
+windows-tests: build
+	@cmake/make-tests-bundle.sh build/win32 dist
 
 assets: deps
 	@cmake/render-art.sh

@@ -7,7 +7,7 @@ packages="make cmake g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w6
 binutils-mingw-w64-x86-64 wine wine32:i386 wine64
 googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
 clang-format clang-tidy cppcheck zip unzip librsvg2-bin librsvg2-common xvfb xauth imagemagick
-fonts-wine fonts-dejavu-core"
+fonts-wine fonts-dejavu-core python3-yaml"
 
 # The pin below holds back the security archive while it stands; one left
 # by a run killed outright (SIGKILL) goes at the next run, whatever it does.

@@ -5,13 +5,13 @@
 # version comes from the file VERSION, the application ID from the build's
 # cache; a package built for the placeholder application says so.
 #
-# The zip is reproducible: the same tree and build give the same bytes. Every
-# file gets the time of the last commit (or SOURCE_DATE_EPOCH when set), the
-# same permissions and no extra attributes, and the files go in in sorted
-# order.
+# The zip is reproducible (cmake/pack-zip.sh): the same tree and build give
+# the same bytes, every file with the time of the last commit (or
+# SOURCE_DATE_EPOCH when set).
 # Usage: make-dist.sh [build directory] [output directory]
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/cmake/pack-zip.sh"
 build=${1:-$here/build/win32}
 output=${2:-$here/dist}
 mkdir -p "$output"
@@ -74,21 +74,6 @@ if grep -q "@[A-Z_]*@" "$stage/README.txt"; then
     fail "README.txt has a placeholder left: $(grep -o "@[A-Z_]*@" "$stage/README.txt" | head -n 1)"
 fi
 
-cd "$stage"
-find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort >"$work/files"
-# shellcheck disable=SC2046
-sha256sum $(cat "$work/files") >SHA256SUMS
-echo SHA256SUMS >>"$work/files"
-LC_ALL=C sort -o "$work/files" "$work/files"
-
-find . -type d -exec chmod 755 {} +
-find . -type f -exec chmod 644 {} +
-find . -exec touch -h -d "@$epoch" {} +
-
 zipfile="$output/XMP-Nowglow-$version.zip"
-rm -f "$work/package.zip"
-# -X: no extra attributes (owner, extended times); -D: no folder entries.
-# zip stores local times: in UTC they are the same on every machine.
-TZ=UTC zip -X -D -9 -q "$work/package.zip" -@ <"$work/files"
-mv "$work/package.zip" "$zipfile"
+pack_zip "$stage" "$zipfile" "$epoch" || fail "cannot pack $zipfile"
 echo "make-dist: $zipfile: $(wc -c <"$zipfile") bytes, sha256 $(sha256sum "$zipfile" | cut -d ' ' -f 1)"

@@ -20,3 +20,10 @@ set_tests_properties(release_package documentation_pictures PROPERTIES TIMEOUT 3
 add_test(NAME application_id_identity
     COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/appid_identity_test.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(application_id_identity PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)
+
+# The Windows test bundle, made from this build and run by its own
+# run-tests.cmd under Wine's cmd. It runs alone: its tests make the same
+# pipes and windows as the suite's own.
+add_test(NAME windows_bundle
+    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/bundle_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(windows_bundle PROPERTIES TIMEOUT 1800 RUN_SERIAL TRUE ENVIRONMENT NOWGLOW_WINE_TIMEOUT=1700)

@@ -71,4 +71,6 @@ else()
     gtest_discover_tests(nowglow_unit_tests DISCOVERY_TIMEOUT 60)
     # The set-up script's pin of the security archive, against a stubbed apt.
     add_test(NAME install_deps_pin COMMAND sh ${CMAKE_SOURCE_DIR}/tests/setup/install_deps_test.sh)
+    # The hosted Windows runner's workflow, which no machine here runs.
+    add_test(NAME ci_workflow COMMAND sh ${CMAKE_SOURCE_DIR}/tests/release/ci_workflow_test.sh)
 endif()

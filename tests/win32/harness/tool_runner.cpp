@@ -184,3 +184,13 @@ std::wstring FreshTestFolder(const wchar_t* name) {
     if (CreateDirectoryW(Long(folder).c_str(), nullptr) == FALSE) return L"";
     return folder;
 }
+
+std::string WineVersion(void) {
+    // wine_get_version is a plain C function, of the caller-cleans-up kind.
+    using VersionFunction = const char* (*)(void);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return "";
+    const VersionFunction version =
+        reinterpret_cast<VersionFunction>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")));
+    return version == nullptr ? "" : version();
+}

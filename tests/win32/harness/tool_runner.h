@@ -56,3 +56,7 @@ void RemoveTree(const std::wstring& folder);
 
 // A new empty folder for one test under the system's temporary folder.
 std::wstring FreshTestFolder(const wchar_t* name);
+
+// The version of Wine when the tests run under it (its ntdll says so),
+// else empty: on Windows itself.
+std::string WineVersion(void);
