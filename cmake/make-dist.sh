@@ -45,9 +45,7 @@ if [ "$app_id" = "$placeholder_id" ]; then
     echo "make-dist: note: built for the placeholder application $app_id; Discord shows nothing until the DLL carries the ID of a registered application (nowglow-appid.exe, or make dist DISCORD_APP_ID=...)"
 fi
 
-epoch=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null || true)}
-# Without a commit: 2000-01-01 00:00:00 UTC, any fixed time after 1980 will do.
-epoch=${epoch:-946684800}
+epoch=$(pack_epoch "$here")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nowglow-dist.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -31,8 +31,7 @@ version=$(head -n 1 "$here/VERSION" | tr -d '[:space:]')
 [ -f "$build/symbols/XMP-Nowglow.dll" ] || fail "$build has no test build; run make build first"
 tests=$(cd "$build" && ls ./*_test.exe 2>/dev/null | sed 's|^\./||')
 [ -n "$tests" ] || fail "$build has no test programs; run make build first"
-epoch=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct 2>/dev/null || true)}
-epoch=${epoch:-946684800}
+epoch=$(pack_epoch "$here")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nowglow-tests-bundle.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -1,4 +1,14 @@
-# Sourced by the packing scripts: pack_zip STAGE ZIPFILE EPOCH writes
+# Sourced by the packing scripts.
+
+# The time every packed file gets: the last commit's, or SOURCE_DATE_EPOCH
+# when set; without a commit, 2000-01-01 00:00:00 UTC (any fixed time after
+# 1980 will do).
+pack_epoch() {
+    epoch=${SOURCE_DATE_EPOCH:-$(git -C "$1" log -1 --format=%ct 2>/dev/null || true)}
+    echo "${epoch:-946684800}"
+}
+
+# pack_zip STAGE ZIPFILE EPOCH writes
 # STAGE/SHA256SUMS over every other file, then a reproducible zip of the
 # stage: every file with the time EPOCH, the same permissions, no extra
 # attributes, the files in sorted order. The same stage gives the same bytes.

@@ -38,31 +38,25 @@ elseif(NOWGLOW_SANITIZE STREQUAL "fuzz")
     add_test(NAME fuzz_30_seconds COMMAND nowglow_fuzz -max_total_time=30 -max_len=4096 -print_final_stats=1
              -artifact_prefix=${NOWGLOW_FUZZ_WORK}/artifacts/ ${NOWGLOW_FUZZ_WORK}/corpus ${NOWGLOW_FUZZ_SEEDS})
 
-    # nowglow-appid.exe's reading of Discord's answer, fuzzed briefly the
-    # same way from its own seeds.
-    add_executable(nowglow_ipc_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/ipc/ipc_fuzz.cpp)
-    target_link_libraries(nowglow_ipc_fuzz PRIVATE nowglow_appid_image)
-    target_compile_options(nowglow_ipc_fuzz PRIVATE ${NOWGLOW_COMMON_WARNINGS})
-    target_link_options(nowglow_ipc_fuzz PRIVATE -fsanitize=fuzzer)
-    set(NOWGLOW_IPC_SEEDS ${CMAKE_SOURCE_DIR}/tests/fuzz/ipc-corpus)
-    set(NOWGLOW_IPC_WORK ${CMAKE_BINARY_DIR}/ipc-fuzz-smoke)
-    file(MAKE_DIRECTORY ${NOWGLOW_IPC_WORK}/corpus ${NOWGLOW_IPC_WORK}/artifacts)
-    add_test(NAME ipc_fuzz_seed_corpus COMMAND nowglow_ipc_fuzz -runs=0 ${NOWGLOW_IPC_SEEDS})
-    add_test(NAME ipc_fuzz_10_seconds COMMAND nowglow_ipc_fuzz -max_total_time=10 -max_len=20000
-             -artifact_prefix=${NOWGLOW_IPC_WORK}/artifacts/ ${NOWGLOW_IPC_WORK}/corpus ${NOWGLOW_IPC_SEEDS})
-
-    # nowglow-appid.exe's reading of a DLL (the library's exports, the
-    # plug-in's ID field), fuzzed briefly from real DLLs built by MinGW.
-    add_executable(nowglow_dll_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/dll/dll_fuzz.cpp)
-    target_link_libraries(nowglow_dll_fuzz PRIVATE nowglow_appid_image)
-    target_compile_options(nowglow_dll_fuzz PRIVATE ${NOWGLOW_COMMON_WARNINGS})
-    target_link_options(nowglow_dll_fuzz PRIVATE -fsanitize=fuzzer)
-    set(NOWGLOW_DLL_SEEDS ${CMAKE_SOURCE_DIR}/tests/fuzz/dll-corpus)
-    set(NOWGLOW_DLL_WORK ${CMAKE_BINARY_DIR}/dll-fuzz-smoke)
-    file(MAKE_DIRECTORY ${NOWGLOW_DLL_WORK}/corpus ${NOWGLOW_DLL_WORK}/artifacts)
-    add_test(NAME dll_fuzz_seed_corpus COMMAND nowglow_dll_fuzz -runs=0 ${NOWGLOW_DLL_SEEDS})
-    add_test(NAME dll_fuzz_10_seconds COMMAND nowglow_dll_fuzz -max_total_time=10 -max_len=32768
-             -artifact_prefix=${NOWGLOW_DLL_WORK}/artifacts/ ${NOWGLOW_DLL_WORK}/corpus ${NOWGLOW_DLL_SEEDS})
+    # nowglow-appid.exe's readings, each fuzzed briefly the same way from
+    # its own seeds: Discord's answer, and a DLL (the library's exports,
+    # the plug-in's ID field; its seeds are real DLLs built by MinGW).
+    function(nowglow_appid_fuzz_target name source seeds max_len)
+        add_executable(${name} ${source})
+        target_link_libraries(${name} PRIVATE nowglow_appid_image)
+        target_compile_options(${name} PRIVATE ${NOWGLOW_COMMON_WARNINGS})
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        set(work ${CMAKE_BINARY_DIR}/${name}-smoke)
+        file(MAKE_DIRECTORY ${work}/corpus ${work}/artifacts)
+        string(REPLACE "nowglow_" "" test ${name})
+        add_test(NAME ${test}_seed_corpus COMMAND ${name} -runs=0 ${seeds})
+        add_test(NAME ${test}_10_seconds COMMAND ${name} -max_total_time=10 -max_len=${max_len}
+                 -artifact_prefix=${work}/artifacts/ ${work}/corpus ${seeds})
+    endfunction()
+    nowglow_appid_fuzz_target(nowglow_ipc_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/ipc/ipc_fuzz.cpp
+        ${CMAKE_SOURCE_DIR}/tests/fuzz/ipc-corpus 20000)
+    nowglow_appid_fuzz_target(nowglow_dll_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/dll/dll_fuzz.cpp
+        ${CMAKE_SOURCE_DIR}/tests/fuzz/dll-corpus 32768)
 else()
     file(GLOB NOWGLOW_UNIT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*_test.cpp)
     add_executable(nowglow_unit_tests ${NOWGLOW_UNIT_SOURCES})
