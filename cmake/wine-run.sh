@@ -48,9 +48,16 @@ stop() {
     trap '' USR1 TERM INT HUP
     echo "wine-run: $program_name $1; where each of its threads stands:" >>"$output"
     if [ -f "$backtrace" ]; then
-        "$NOWGLOW_WINE" "$backtrace" "$program_name" >>"$output" 2>&1
+        timeout 120 "$NOWGLOW_WINE" "$backtrace" "$program_name" >>"$output" 2>&1
     else
         echo "wine-run: no backtrace: $backtrace is not there" >>"$output"
+    fi
+    # The Unix side of the same process, for a hang inside Wine itself: each
+    # thread's state and kernel wait, and its stacks where gdb is installed.
+    echo "wine-run: the Unix process $program and its threads:" >>"$output"
+    ps -L -o pid,lwp,stat,wchan:32,etime,comm -p "$program" >>"$output" 2>&1
+    if command -v gdb >/dev/null 2>&1; then
+        timeout 120 gdb -p "$program" -batch -ex "thread apply all bt 12" </dev/null >>"$output" 2>&1
     fi
     kill -KILL "$program" 2>/dev/null
     wait "$program" 2>/dev/null

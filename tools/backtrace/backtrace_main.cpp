@@ -312,7 +312,13 @@ int wmain(int argc, wchar_t** argv) {
             }
         }
     }
+    if (found == 0) {
+        // What does run, to tell a program gone from one never named right.
+        std::printf("nowglow-backtrace: no such program runs; these do:\n");
+        for (BOOL more = Process32FirstW(processes, &entry); more != FALSE;
+             more = Process32NextW(processes, &entry))
+            std::printf("  %lu %ls\n", static_cast<unsigned long>(entry.th32ProcessID), entry.szExeFile);
+    }
     CloseHandle(processes);
-    if (found == 0) std::printf("nowglow-backtrace: no such program runs\n");
     return found == 0 ? 1 : 0;
 }
