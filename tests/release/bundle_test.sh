@@ -51,7 +51,8 @@ for skipped in AFolderThisAccountMayNotChangeGetsItsAdviceAndNothingInTheVirtual
     OnARealConsoleALongLineIsRefusedWholeAndTheNextLineIsTheNextEntry; do
     check "Windows only, named as skipped under Wine: $skipped" grep -q "skipped: WindowsOnlyTest.$skipped" "$work/run.log"
 done
-check "every test program left its log" \
-    test "$(ls "$work/bundle/logs" | wc -l)" -eq "$(ls "$work/bundle"/*_test.exe | wc -l)"
+check "every test program left its log and its summary" sh -c \
+    "for program in '$work/bundle'/*_test.exe; do name=\$(basename \"\$program\" .exe);
+        test -s '$work/bundle/logs/'\$name.log && test -s '$work/bundle/logs/'\$name.summary || exit 1; done"
 
 [ "$failures" -eq 0 ]
