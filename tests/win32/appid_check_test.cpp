@@ -19,7 +19,7 @@
 // How long the check may take over a broken answer: it gives Discord five
 // seconds, and Wine some more to start the programs.
 static const DWORD BrokenAnswerMs = 12000;
-static const DWORD PipeStartMs = 20000;
+static const DWORD PipeEndMs = 20000;
 // How long the stand-in pipe is given to see a connection end once the
 // check has ended.
 static const int PipeRecordMs = 10000;
@@ -103,7 +103,7 @@ protected:
     void StopPipes(void) {
         for (PipeStandIn& pipe : pipes) {
             if (WaitForSingleObject(pipe.process, 0) == WAIT_TIMEOUT) TerminateProcess(pipe.process, 9);
-            WaitForSingleObject(pipe.process, PipeStartMs);
+            WaitForSingleObject(pipe.process, PipeEndMs);
             CloseHandle(pipe.process);
             DeleteFileW(pipe.record.c_str());
         }
@@ -114,24 +114,9 @@ protected:
     // pipe exists.
     void StartPipe(int index, const std::wstring& behaviour) {
         std::wstring record = folder + L"-pipe" + std::to_wstring(index) + L".txt";
-        DeleteFileW(record.c_str());
-        std::wstring eventName = L"nowglow-discord-pipe-" + std::to_wstring(index);
-        HANDLE listening = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-        ASSERT_NE(listening, nullptr);
-        std::wstring command = Quoted(ProgramFolder() + L"nowglow-discord-pipe.exe") + L" " +
-                               std::to_wstring(index) + L" " + Quoted(record) + L" " + behaviour;
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(L'\0');
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                                   nullptr, &startup, &process) != FALSE);
-        CloseHandle(process.hThread);
-        pipes.push_back({process.hProcess, record});
-        EXPECT_EQ(WaitForSingleObject(listening, PipeStartMs), WAIT_OBJECT_0)
-            << "waited " << PipeStartMs << " ms for the pipe stand-in to make its pipe";
-        CloseHandle(listening);
+        HANDLE process = StartDiscordPipe(index, record, behaviour);
+        ASSERT_NE(process, nullptr) << "the pipe stand-in never made its pipe";
+        pipes.push_back({process, record});
     }
 
     // Puts the library of the kind beside the plug-in; false when the test

@@ -171,7 +171,7 @@ TEST_F(WindowsOnlyTest, TheCheckSaysWhenDiscordsPipeMayNotBeOpenedByThisAccount)
 // is the test's, so that no other program joins the tool's console.
 class ConsoleRun {
 public:
-    explicit ConsoleRun(const std::wstring& tool) {
+    explicit ConsoleRun(const std::wstring& tool, const std::wstring& arguments = L"") {
         typedef HRESULT(WINAPI * CreateFunction)(COORD, HANDLE, HANDLE, DWORD, void**);
         HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
         const CreateFunction create = reinterpret_cast<CreateFunction>(
@@ -195,7 +195,7 @@ public:
         InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size);
         UpdateProcThreadAttribute(startup.lpAttributeList, 0, PseudoConsoleAttribute, console, sizeof console,
                                   nullptr, nullptr);
-        std::wstring command = Quoted(tool);
+        std::wstring command = Quoted(tool) + L" " + arguments;
         std::vector<wchar_t> line(command.begin(), command.end());
         line.push_back(L'\0');
         started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, EXTENDED_STARTUPINFO_PRESENT,
@@ -313,6 +313,22 @@ TEST_F(WindowsOnlyTest, OnARealConsoleEveryScriptShowsAndOnlyAConsoleOfItsOwnWai
         run.Type(L"");
         EXPECT_EQ(run.Ended(), 1u) << "the tool did not end after Enter";
     }
+    // Discord's name for the user, in UTF-8 from its pipe, as it is.
+    ASSERT_EQ(RunTool(Quoted(dll) + L" " + Wide(UserId)).exitCode, 0u);
+    ASSERT_TRUE(WriteBytes(folder + L"\\discord-rpc.dll", ReadBytes(ProgramFolder() + L"discord-rpc.dll")));
+    HANDLE pipe = StartDiscordPipe(0, folder + L"-pipe.txt", L"ready \"J\u00f6rg \u65e5\u672c\"");
+    ASSERT_NE(pipe, nullptr);
+    {
+        ConsoleRun run(ToolPath(), L"--check " + Quoted(dll));
+        const std::wstring shown = run.WaitForText(L"4. Test presence");
+        EXPECT_NE(shown.find(L"signed in as J\u00f6rg \u65e5\u672c"), std::wstring::npos) << Utf8(shown);
+        EXPECT_EQ(run.Ended(), 16u) << "the stand-in library reaches nothing";
+    }
+    TerminateProcess(pipe, 9);
+    WaitForSingleObject(pipe, ConsoleWaitMs);
+    CloseHandle(pipe);
+    DeleteFileW((folder + L"-pipe.txt").c_str());
+
     // Sharing a console with this program, it does not wait.
     if (GetConsoleWindow() == nullptr) AllocConsole();
     STARTUPINFOW startup = {};

@@ -185,6 +185,36 @@ std::wstring FreshTestFolder(const wchar_t* name) {
     return folder;
 }
 
+HANDLE StartDiscordPipe(int index, const std::wstring& record, const std::wstring& behaviour) {
+    // Longer than the stand-in takes to start on the busiest machine.
+    static const DWORD PipeStartMs = 20000;
+    DeleteFileW(record.c_str());
+    const std::wstring eventName = L"nowglow-discord-pipe-" + std::to_wstring(index);
+    HANDLE listening = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    if (listening == nullptr) return nullptr;
+    std::wstring command = Quoted(ProgramFolder() + L"nowglow-discord-pipe.exe") + L" " +
+                           std::to_wstring(index) + L" " + Quoted(record) + L" " + behaviour;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                       &startup, &process) == FALSE) {
+        CloseHandle(listening);
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    const bool made = WaitForSingleObject(listening, PipeStartMs) == WAIT_OBJECT_0;
+    CloseHandle(listening);
+    if (made) return process.hProcess;
+    std::printf("waited %lu ms for the pipe stand-in to make discord-ipc-%d\n",
+                static_cast<unsigned long>(PipeStartMs), index);
+    TerminateProcess(process.hProcess, 9);
+    CloseHandle(process.hProcess);
+    return nullptr;
+}
+
 std::string WineVersion(void) {
     // wine_get_version is a plain C function, of the caller-cleans-up kind.
     using VersionFunction = const char* (*)(void);

@@ -57,6 +57,11 @@ void RemoveTree(const std::wstring& folder);
 // A new empty folder for one test under the system's temporary folder.
 std::wstring FreshTestFolder(const wchar_t* name);
 
+// Starts the stand-in of Discord's pipe (nowglow-discord-pipe.exe) on
+// discord-ipc-<index>, recording to the file given (emptied first), and
+// waits until its pipe exists; its process, or null when it never made it.
+HANDLE StartDiscordPipe(int index, const std::wstring& record, const std::wstring& behaviour);
+
 // The version of Wine when the tests run under it (its ntdll says so),
 // else empty: on Windows itself.
 std::string WineVersion(void);
