@@ -8,7 +8,9 @@
 # sources (build/win64) under wine64, and the checks that must run the
 # shipped 32-bit programs themselves are skipped and named.
 export WINEPREFIX="${NOWGLOW_WINEPREFIX:-$here/build/wineprefix}"
-export WINEDEBUG=-all
+# Quiet, unless NOWGLOW_WINEDEBUG names Wine's debug channels (err+all, say,
+# to see what Wine itself reports about a program that ends without a word).
+export WINEDEBUG="${NOWGLOW_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Wine turns Windows names into Unix ones through the locale's character

@@ -23,6 +23,26 @@ static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
 // plug-in the tests load, so that a backtrace names its functions. The
 // presence library it imports lies beside the test programs, the first
 // place the loader looks.
+// Every serious exception as it is raised, on any thread, before any
+// handler runs: written raw to the error output, so that it shows even when
+// the process then ends without a word (a stack overflow, say, or a fault
+// that Wine cannot hand to ReportCrash).
+static LONG WINAPI NoteException(EXCEPTION_POINTERS* exception) {
+    const DWORD code = exception->ExceptionRecord->ExceptionCode;
+    if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_STACK_OVERFLOW &&
+        code != EXCEPTION_ILLEGAL_INSTRUCTION && code != EXCEPTION_INT_DIVIDE_BY_ZERO &&
+        code != EXCEPTION_PRIV_INSTRUCTION && code != STATUS_HEAP_CORRUPTION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    char line[160];
+    const int length = std::snprintf(
+        line, sizeof line, "exception %#lx at %p on thread %lu\n", static_cast<unsigned long>(code),
+        exception->ExceptionRecord->ExceptionAddress, static_cast<unsigned long>(GetCurrentThreadId()));
+    DWORD written = 0;
+    if (length > 0)
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, static_cast<DWORD>(length), &written, nullptr);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 std::string PluginPath(void) {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -65,6 +85,8 @@ static void PrintTranscript(size_t tailLines) {
 }
 
 void PluginTest::SetUp() {
+    static const PVOID noting = AddVectoredExceptionHandler(1, NoteException);
+    (void)noting;
     SetUnhandledExceptionFilter(ReportCrash);
     Recorder_SetHook(nullptr, nullptr);
     Recorder_StopHolding();
