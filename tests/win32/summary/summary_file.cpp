@@ -33,8 +33,11 @@ class SummaryFile : public testing::EmptyTestEventListener {
     }
 };
 
-// Installed before main runs the tests; gtest owns the listener.
+// Installed before main runs the tests; gtest owns the listener. The
+// output goes out unbuffered, so that a program that ends abruptly shows
+// every line it wrote.
 const bool installed = [] {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     testing::UnitTest::GetInstance()->listeners().Append(new SummaryFile);
     return true;
 }();
