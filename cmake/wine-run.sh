@@ -16,6 +16,11 @@
 # signal's number. CTest's own timeout kills with SIGKILL, which no script
 # can catch: the Wine tests' NOWGLOW_WINE_TIMEOUT lies below it, so that all
 # this happens inside the test's log.
+#
+# A program whose main thread has ended while its other threads stay (the
+# Unix process's leader a zombie) is one Wine failed to tear down: it would
+# stand still until the timeout. After NOWGLOW_WINE_TEARDOWN_SECONDS (30)
+# in that state the script stops it the same way and exits 125.
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/cmake/wine-env.sh"
 if [ ! -f "$WINEPREFIX/.nowglow-ready" ]; then
@@ -29,6 +34,7 @@ program_name=$(basename "$1")
 backtrace="$(dirname "$1")/nowglow-backtrace.exe"
 output=$(mktemp "${TMPDIR:-/tmp}/nowglow-wine.XXXXXX")
 watchdog=""
+teardown_watch=""
 
 "$NOWGLOW_WINE" "$@" >"$output" 2>&1 &
 program=$!
@@ -38,6 +44,7 @@ streamer=$!
 # Ends the run: the watchdog, the rest of the output, the file.
 finish() {
     [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
+    [ -n "$teardown_watch" ] && kill "$teardown_watch" 2>/dev/null
     wait "$streamer" 2>/dev/null
     rm -f "$output"
     exit "$1"
@@ -45,7 +52,7 @@ finish() {
 
 # Shows where the program stands, ends it, and ends the run with status $2.
 stop() {
-    trap '' USR1 TERM INT HUP
+    trap '' USR1 USR2 TERM INT HUP
     echo "wine-run: $program_name $1; where each of its threads stands:" >>"$output"
     if [ -f "$backtrace" ]; then
         timeout 120 "$NOWGLOW_WINE" "$backtrace" "$program_name" >>"$output" 2>&1
@@ -65,6 +72,7 @@ stop() {
 }
 
 trap 'stop "ran past its ${NOWGLOW_WINE_TIMEOUT} s" 124' USR1
+trap 'stop "ended its main thread, but Wine left its other threads standing for ${teardown_seconds} s" 125' USR2
 trap 'stop "was stopped (SIGTERM)" 143' TERM
 trap 'stop "was stopped (SIGINT)" 130' INT
 trap 'stop "was stopped (SIGHUP)" 129' HUP
@@ -73,6 +81,27 @@ if [ -n "${NOWGLOW_WINE_TIMEOUT:-}" ]; then
     (sleep "$NOWGLOW_WINE_TIMEOUT" && kill -USR1 $$) >/dev/null 2>&1 &
     watchdog=$!
 fi
+
+# The leader's state is the third field of its stat line; the name before
+# it is in parentheses and may hold spaces.
+teardown_seconds=${NOWGLOW_WINE_TEARDOWN_SECONDS:-30}
+(
+    zombie_for=0
+    while sleep 1; do
+        state=$(sed 's/.*) //' "/proc/$program/stat" 2>/dev/null | cut -d' ' -f1)
+        if [ "$state" = Z ] && [ -d "/proc/$program/task" ] &&
+            [ "$(ls "/proc/$program/task" 2>/dev/null | wc -l)" -gt 1 ]; then
+            zombie_for=$((zombie_for + 1))
+        else
+            zombie_for=0
+        fi
+        if [ "$zombie_for" -ge "$teardown_seconds" ]; then
+            kill -USR2 $$
+            break
+        fi
+    done
+) >/dev/null 2>&1 &
+teardown_watch=$!
 
 # A trapped signal ends the wait early, and its trap ends the run.
 wait "$program"
