@@ -133,7 +133,7 @@ void Click(HWND dialog, int control);
 // ---- what the process holds ----
 
 // Kernel handles the process holds: GetProcessHandleCount, or, where it
-// answers 0 (Wine 8), the process's entries in the system's handle table.
+// answers 0 (Wine 8), the handle values of its own table that are open.
 uint32_t ProcessHandleCount(void);
 
 // GDI objects the process holds: GetGuiResources, or, where it answers 0

@@ -3,57 +3,36 @@
 // answer they are used; Wine 8 answers 0 from GetProcessHandleCount and
 // GetGuiResources, so under Wine the counts come from what Wine does
 // implement.
-#include <cstring>
-#include <vector>
-
 #include "harness/harness.h"
 
-// NtQuerySystemInformation's class for the system-wide handle table.
-static const ULONG SystemHandleInformationClass = 16;
-static const LONG StatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+// How many handle values past the highest open one are tried before the
+// count stops: Wine hands out the lowest free handle value first, so the
+// open handles lie close together and a run this long holds none.
+static const uintptr_t HandleProbeGap = 1024;
 
-// One entry of the system's handle table as ntdll lays it out for 32-bit
-// programs (the owner is a whole process identifier in Wine's layout).
-struct HandleEntry {
-    ULONG ownerProcessId;
-    BYTE objectType;
-    BYTE flags;
-    USHORT handleValue;
-    PVOID object;
-    ULONG access;
-};
-
-typedef LONG(WINAPI* QuerySystemInformationFunction)(ULONG infoClass, PVOID buffer, ULONG size,
-                                                     PULONG needed);
-
-// The process's entries in the system's handle table, or 0 when it cannot be read.
-static uint32_t CountHandlesInSystemTable(void) {
-    FARPROC found = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
-    if (found == nullptr) return 0;
-    QuerySystemInformationFunction query =
-        reinterpret_cast<QuerySystemInformationFunction>(reinterpret_cast<void (*)(void)>(found));
-    std::vector<BYTE> table(256 * 1024);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(SystemHandleInformationClass, table.data(), static_cast<ULONG>(table.size()),
-                           &needed)) == StatusInfoLengthMismatch)
-        table.resize(table.size() * 2);
-    if (status != 0) return 0;
-    ULONG count;
-    memcpy(&count, table.data(), sizeof count);
-    const HandleEntry* entries = reinterpret_cast<const HandleEntry*>(table.data() + sizeof(PVOID));
-    const DWORD self = GetCurrentProcessId();
-    uint32_t owned = 0;
-    for (ULONG index = 0; index < count; ++index)
-        if (entries[index].ownerProcessId == self) ++owned;
-    return owned;
+// The process's open kernel handles, counted by asking about each handle
+// value of its own table in turn. Only the process's own table is read: the
+// system-wide handle list (NtQuerySystemInformation) makes Wine 8's server
+// walk every process's table, and now and then, with other programs starting
+// and ending beside it, it crashes there and takes every Wine program of the
+// prefix with it.
+static uint32_t CountHandlesByProbing(void) {
+    uint32_t open = 0;
+    uintptr_t lastOpen = 0;
+    for (uintptr_t value = 4; value - lastOpen <= HandleProbeGap * 4; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) == FALSE) continue;
+        ++open;
+        lastOpen = value;
+    }
+    return open;
 }
 
 uint32_t ProcessHandleCount(void) {
     DWORD count = 0;
     // A live process always holds handles, so 0 means the call is not implemented.
     if (GetProcessHandleCount(GetCurrentProcess(), &count) != FALSE && count != 0) return count;
-    return CountHandlesInSystemTable();
+    return CountHandlesByProbing();
 }
 
 uint32_t GdiObjectCount(void) {
