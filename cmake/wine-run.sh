@@ -17,6 +17,12 @@
 # can catch: the Wine tests' NOWGLOW_WINE_TIMEOUT lies below it, so that all
 # this happens inside the test's log.
 #
+# A test program that ends with status 0 has passed only if it got to its
+# end: a Wine program whose server goes away ends at once, quietly, with
+# status 0. With NOWGLOW_WINE_EXPECT_SUMMARY set, the script hands the
+# program a summary file to write as it ends (NOWGLOW_SUMMARY_FILE) and
+# turns a status 0 without it into a failure, status 1.
+#
 # A program whose main thread has ended while its other threads stay (the
 # Unix process's leader a zombie) is one Wine failed to tear down: it would
 # stand still until the timeout. After NOWGLOW_WINE_TEARDOWN_SECONDS (30)
@@ -35,6 +41,13 @@ backtrace="$(dirname "$1")/nowglow-backtrace.exe"
 output=$(mktemp "${TMPDIR:-/tmp}/nowglow-wine.XXXXXX")
 watchdog=""
 teardown_watch=""
+summary=""
+if [ -n "${NOWGLOW_WINE_EXPECT_SUMMARY:-}" ]; then
+    # Drive Z: is the Unix root in every Wine prefix.
+    summary="$output.summary"
+    NOWGLOW_SUMMARY_FILE="Z:$(printf '%s' "$summary" | tr / '\\')"
+    export NOWGLOW_SUMMARY_FILE
+fi
 
 "$NOWGLOW_WINE" "$@" >"$output" 2>&1 &
 program=$!
@@ -47,6 +60,7 @@ finish() {
     [ -n "$teardown_watch" ] && kill "$teardown_watch" 2>/dev/null
     wait "$streamer" 2>/dev/null
     rm -f "$output"
+    [ -n "$summary" ] && rm -f "$summary"
     exit "$1"
 }
 
@@ -105,4 +119,11 @@ teardown_watch=$!
 
 # A trapped signal ends the wait early, and its trap ends the run.
 wait "$program"
-finish $?
+status=$?
+if [ "$status" = 0 ] && [ -n "$summary" ] && [ ! -s "$summary" ]; then
+    wait "$streamer" 2>/dev/null
+    echo "wine-run: $program_name ended with status 0 but never reached its end (it wrote no summary):" \
+        "Wine's server may have gone away under it"
+    status=1
+fi
+finish "$status"

@@ -24,7 +24,10 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
     # cmake/wine-run.sh stops a program that runs past NOWGLOW_WINE_TIMEOUT,
     # and shows where its threads stood, before CTest's timeout kills it
     # outright; a hang inside the harness ends it sooner still (PlayerHangMs).
-    set_tests_properties(${name} PROPERTIES TIMEOUT 600 ENVIRONMENT NOWGLOW_WINE_TIMEOUT=570)
+    # A program that ends with status 0 before its end (Wine's server gone)
+    # fails: it must have written its summary.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600
+        ENVIRONMENT "NOWGLOW_WINE_TIMEOUT=570;NOWGLOW_WINE_EXPECT_SUMMARY=1")
 endforeach()
 
 # The checks of nowglow-appid.exe ask Windows for a DLL's checksum. They
