@@ -2,8 +2,10 @@
 // file, the program writes its counts there as it ends, one per line,
 //   passed N / failed N / skipped N / skipped-test SUITE.NAME
 // for run-tests.cmd, which cannot take gtest's own output apart safely
-// (a quote in a failure message breaks cmd's comparisons). A program that
-// crashes or hangs writes none, and is counted as failed.
+// (a quote in a failure message breaks cmd's comparisons), and for
+// cmake/wine-run.sh, which so tells a program that reached its end from one
+// that Wine ended early with status 0. A program that crashes or hangs
+// writes none, and is counted as failed.
 #include <windows.h>
 
 #include <gtest/gtest.h>
