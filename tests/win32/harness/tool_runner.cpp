@@ -178,8 +178,14 @@ std::wstring FreshTestFolder(const wchar_t* name) {
     wchar_t temporary[MAX_PATH];
     if (GetTempPathW(MAX_PATH, temporary) == 0) return L"";
     std::wstring folder = temporary;
+    // A name of its own for every call: a folder of the test before may
+    // still be held for a moment by a tool that is ending (Wine lets a
+    // process's mapped files go after the process has signalled its end),
+    // and could not be removed and made again under the same name.
+    static volatile LONG made = 0;
     folder += name;
-    folder += L"-" + std::to_wstring(GetCurrentProcessId());
+    folder +=
+        L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(InterlockedIncrement(&made));
     RemoveTree(folder);
     if (CreateDirectoryW(Long(folder).c_str(), nullptr) == FALSE) return L"";
     return folder;
