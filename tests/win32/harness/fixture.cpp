@@ -19,10 +19,6 @@ static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// The unstripped twin of the shipped DLL, built from the same objects: the
-// plug-in the tests load, so that a backtrace names its functions. The
-// presence library it imports lies beside the test programs, the first
-// place the loader looks.
 // Every serious exception as it is raised, on any thread, before any
 // handler runs: written raw to the error output, so that it shows even when
 // the process then ends without a word (a stack overflow, say, or a fault
@@ -43,6 +39,10 @@ static LONG WINAPI NoteException(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// The unstripped twin of the shipped DLL, built from the same objects: the
+// plug-in the tests load, so that a backtrace names its functions. The
+// presence library it imports lies beside the test programs, the first
+// place the loader looks.
 std::string PluginPath(void) {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
