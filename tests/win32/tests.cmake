@@ -30,6 +30,11 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
         ENVIRONMENT "NOWGLOW_WINE_TIMEOUT=570;NOWGLOW_WINE_EXPECT_SUMMARY=1")
 endforeach()
 
+# The Wine runner's own promises (statuses, the summary, the timeout and
+# SIGTERM with their backtraces, no file left), with programs of this build.
+add_test(NAME wine_run COMMAND sh ${CMAKE_SOURCE_DIR}/tests/setup/wine_run_test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(wine_run PROPERTIES TIMEOUT 600)
+
 # The checks of nowglow-appid.exe ask Windows for a DLL's checksum. They
 # work on the shipped 32-bit DLL: where the tests are the 64-bit build, the
 # 32-bit build's, through Wine's drive Z: (the Unix root; see
