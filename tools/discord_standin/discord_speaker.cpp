@@ -23,7 +23,7 @@ static const DWORD IoPeriodMs = 500;
 // How long a busy pipe is waited for.
 static const DWORD BusyWaitMs = 10000;
 // The longest frame the library sends or reads.
-enum : size_t { LongestMessage = 16 * 1024 };
+static const size_t LongestMessage = 16 * 1024;
 
 // Owned by the I/O thread.
 static HANDLE pipe = INVALID_HANDLE_VALUE;
@@ -153,7 +153,7 @@ static bool ReadMessage(std::string* body) {
             header[0] | header[1] << 8 | header[2] << 16 | static_cast<uint32_t>(header[3]) << 24;
         const uint32_t length =
             header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24;
-        body->assign(length < LongestMessage ? length : LongestMessage, '\0');
+        body->assign(length < LongestMessage ? static_cast<size_t>(length) : LongestMessage, '\0');
         if (length > 0 && (length >= LongestMessage || !ReadWaiting(body->data(), length, &broken))) {
             lastCode = ReadCorruptCode;
             CopyText(lastMessage, "Partial data in frame");
