@@ -74,11 +74,19 @@ protected:
     std::wstring dll;
 };
 
+// The shipped DLL loaded as XMPlay loads it. A 64-bit test program cannot
+// run a 32-bit DLL; it maps it as an image instead, which holds the file
+// against a change just the same.
+static HMODULE LoadShippedDll(const std::wstring& path) {
+    if (sizeof(void*) == 4) return LoadLibraryW(Long(path).c_str());
+    return LoadLibraryExW(Long(path).c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+}
+
 // Wine 8 keeps a loaded DLL from being opened for a change as Windows does,
 // so this one runs everywhere.
 TEST_F(WindowsOnlyTest, ADllThatARunningProgramLoadedIsLeftAsItWasAndTheToolSaysCloseXMPlayFirst) {
     ASSERT_TRUE(WriteBytes(folder + L"\\discord-rpc.dll", ReadBytes(ProgramFolder() + L"discord-rpc.dll")));
-    HMODULE loaded = LoadLibraryW(Long(dll).c_str());
+    HMODULE loaded = LoadShippedDll(dll);
     ASSERT_NE(loaded, nullptr) << "the copy does not load: error " << GetLastError();
     ToolRun run = RunTool(Quoted(dll) + L" " + Wide(UserId));
     FreeLibrary(loaded);
