@@ -44,6 +44,19 @@ void ResetTrack(void);
 // Feeds one block of samples to the plug-in's Process if a track plays.
 void FeedPluginBlock(void);
 
+// Ends the audio thread and starts a new one, which begins with a burst of
+// blocks, as the real player does after a seek, a new track or a play. Does
+// nothing when called on the audio thread itself.
+void MoveAudioToNewThread(void);
+
+// Forgets the settings block saved at a close (a new session of the player).
+void ForgetSavedConfig(void);
+
+// Runs a sequence of the player's own on a new worker thread, as the real
+// player changes tracks, and waits for it. Notifications sent there are
+// delivered on that thread, unless a test chose another.
+void RunOnPlayerWorker(const std::function<void()>& sequence);
+
 // Replaces the window functions the plug-in imports with logging wrappers.
 void WatchPluginImports(HMODULE module);
 

@@ -254,13 +254,8 @@ void EndTickView(void) {
 
 int32_t TrackIsPlayingAnswer(void) {
     std::lock_guard<std::mutex> hold(trackLock);
-    // A paused track answers 3 rather than 1: the plug-in may only test for zero.
-    switch (mode) {
-    case PlaybackMode::Playing: return 1;
-    case PlaybackMode::Paused: return 3;
-    case PlaybackMode::Stopped: return 0;
-    }
-    return 0;
+    // As the real player: 1 while paused too, 0 only when stopped.
+    return mode == PlaybackMode::Stopped ? 0 : 1;
 }
 
 uint32_t PlayerVersionWord(void) {
@@ -329,11 +324,16 @@ void SetTrack(const StandinTrack& newTrack) {
     });
 }
 
+// Playing from stopped announces the format first; a resume does not. The
+// blocks come from a new thread either way.
 void PlayTrack(void) {
+    const bool fromStopped = TrackMode() == PlaybackMode::Stopped;
+    if (fromStopped) PluginSetFormat(true);
     RunOnWindowThread([] {
         ApplyMode(PlaybackMode::Playing);
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "play");
     });
+    MoveAudioToNewThread();
 }
 
 void PauseTrack(void) {
@@ -351,6 +351,7 @@ void StopTrack(void) {
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "stop");
     });
     RunOnAudioThread([] {});
+    PluginSetFormat(false);
 }
 
 void SeekTrack(double seconds) {
@@ -359,23 +360,50 @@ void SeekTrack(double seconds) {
         char text[48];
         snprintf(text, sizeof text, "seek %.3f", seconds);
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, text);
+        NotifyReset();
     });
+    if (TrackMode() == PlaybackMode::Playing) MoveAudioToNewThread();
 }
 
-void OpenTrack(const StandinTrack& newTrack, const char* file) {
+// The new track, announced while the player says it is stopped at 0 (as the
+// real player, until the new format is set), then playing.
+static void OpenNextTrack(const StandinTrack& newTrack, const char* file) {
+    PluginSetFormat(false);
     RunOnWindowThread([&] {
         ApplyTrack(newTrack);
         ApplyMode(PlaybackMode::Stopped);
-        ApplyMode(PlaybackMode::Playing);
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open", file != nullptr ? file : "(null)");
     });
     NotifyNewTrack(file);
+    PluginSetFormat(true);
+    RunOnWindowThread([] { ApplyMode(PlaybackMode::Playing); });
 }
 
-void OpenTrackOnThisThread(const StandinTrack& newTrack, const char* file) {
+void OpenTrack(const StandinTrack& newTrack, const char* file) {
+    RunOnPlayerWorker([&] {
+        NotifyNewTrack(nullptr);
+        OpenNextTrack(newTrack, file);
+    });
+    MoveAudioToNewThread();
+}
+
+void PlayOnToTrack(const StandinTrack& newTrack, const char* file) {
+    RunOnPlayerWorker([&] {
+        RunOnWindowThread([] {
+            ApplyTrack(StandinTrack());
+            LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "tail");
+        });
+        NotifyNewTrack(nullptr);
+        Sleep(TailMs);
+        OpenNextTrack(newTrack, file);
+    });
+    MoveAudioToNewThread();
+}
+
+void OpenTrackOnThisThread(const StandinTrack& newTrack, const char* file, PlaybackMode modeAfter) {
     ApplyTrack(newTrack);
     ApplyMode(PlaybackMode::Stopped);
-    ApplyMode(PlaybackMode::Playing);
+    ApplyMode(modeAfter);
     LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open", file != nullptr ? file : "(null)");
     NotifyNewTrack(file);
 }
@@ -387,5 +415,6 @@ void CloseTrack(void) {
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "close");
     });
     RunOnAudioThread([] {});
+    PluginSetFormat(false);
     NotifyNewTrack(nullptr);
 }

@@ -1,8 +1,11 @@
 // The stand-in player's two threads: the window thread, which owns the
 // player's main window and runs its message loop (the plug-in's timer ticks
 // there, and its dialogs run their modal loops there), and the audio thread,
-// which feeds Process every 20 ms while a track plays. Other threads hand
+// which feeds Process every 20 ms while a track plays. As in the real
+// player, the audio moves to a new thread after a seek, a new track or a
+// play, and that thread starts with a burst of blocks. Other threads hand
 // work to either one and, for the window thread, may wait for it or not.
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -25,6 +28,9 @@ struct SentWork {
 
 // One block every 20 ms, as a player feeding 20 ms buffers would.
 static const DWORD BlockPeriodMs = 20;
+// Blocks a new audio thread feeds at once, to fill the output's buffer
+// (the real player's bursts are 3 to 7 blocks).
+static const int BurstBlocks = 5;
 // How long StopPlayer waits for a thread before it gives up on it.
 static const DWORD ThreadStopTimeoutMs = 5000;
 
@@ -41,7 +47,9 @@ static HWND window;
 static HANDLE windowReady;
 
 static HANDLE audioThread;
-static DWORD audioThreadId;
+static std::atomic<DWORD> audioThreadId;
+// Held while the audio moves to a new thread.
+static std::mutex audioMoveLock;
 static std::mutex audioLock;
 static std::condition_variable audioWake;
 // Work handed to the audio thread; shared so that neither side outlives it.
@@ -97,6 +105,7 @@ static DWORD WINAPI WindowThreadMain(LPVOID) {
 }
 
 static DWORD WINAPI AudioThreadMain(LPVOID) {
+    for (int block = 0; block < BurstBlocks; ++block) FeedPluginBlock();
     std::unique_lock<std::mutex> hold(audioLock);
     while (!audioQuit) {
         while (!audioWork.empty()) {
@@ -133,11 +142,14 @@ bool StartPlayer(void) {
     ResetPlayerLog();
     ResetPlayerTexts();
     ResetTrack();
+    ForgetSavedConfig();
     BindSharedSequence();
     audioQuit = false;
     windowReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     windowThread = CreateThread(nullptr, 0, WindowThreadMain, nullptr, 0, &windowThreadId);
-    audioThread = CreateThread(nullptr, 0, AudioThreadMain, nullptr, 0, &audioThreadId);
+    DWORD audioId = 0;
+    audioThread = CreateThread(nullptr, 0, AudioThreadMain, nullptr, 0, &audioId);
+    audioThreadId = audioId;
     if (windowThread == nullptr || audioThread == nullptr) {
         ReportPlayerError("could not start the player's threads");
         return false;
@@ -152,16 +164,41 @@ bool StartPlayer(void) {
     return true;
 }
 
-void StopPlayer(void) {
-    if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
-    EndThread(&windowThread, "window");
-    window = nullptr;
+// Ends the audio thread; work still queued for it waits for the next one.
+static void EndAudioThread(void) {
     {
         std::lock_guard<std::mutex> hold(audioLock);
         audioQuit = true;
     }
     audioWake.notify_all();
     EndThread(&audioThread, "audio");
+}
+
+void StopPlayer(void) {
+    if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
+    EndThread(&windowThread, "window");
+    window = nullptr;
+    std::lock_guard<std::mutex> moving(audioMoveLock);
+    EndAudioThread();
+}
+
+void MoveAudioToNewThread(void) {
+    // Work run on the audio thread that opens a track keeps its thread.
+    if (GetCurrentThreadId() == audioThreadId) return;
+    std::lock_guard<std::mutex> moving(audioMoveLock);
+    if (audioThread == nullptr) return;
+    EndAudioThread();
+    {
+        std::lock_guard<std::mutex> hold(audioLock);
+        audioQuit = false;
+    }
+    DWORD audioId = 0;
+    audioThread = CreateThread(nullptr, 0, AudioThreadMain, nullptr, 0, &audioId);
+    if (audioThread == nullptr) {
+        ReportPlayerError("could not start a new audio thread");
+        return;
+    }
+    audioThreadId = audioId;
 }
 
 HWND PlayerWindow(void) { return window; }

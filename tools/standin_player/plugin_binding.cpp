@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "tools/standin_player/player_internal.h"
 
@@ -28,6 +31,10 @@ static std::atomic<NotifyThread> notifyThread{NotifyThread::Window};
 static std::atomic<uint32_t> processCalls;
 static uintptr_t imageStart;
 static uintptr_t imageEnd;
+// The settings block the player saved when it closed with the plug-in
+// active, guarded by savedConfigLock; the next New gets it back.
+static std::mutex savedConfigLock;
+static std::vector<uint8_t> savedConfig;
 
 // The block fed to Process and a pristine copy: Process must not touch the samples.
 static float samples[BlockFrames * BlockChannels];
@@ -154,7 +161,30 @@ void* PluginNew(void) {
         LeaveSlot("New", static_cast<int64_t>(reinterpret_cast<uintptr_t>(created)));
     });
     instance = created;
+    std::vector<uint8_t> saved;
+    {
+        std::lock_guard<std::mutex> hold(savedConfigLock);
+        saved = savedConfig;
+    }
+    if (!saved.empty()) PluginSetConfig(saved.data(), static_cast<uint32_t>(saved.size()));
     return created;
+}
+
+void ClosePlayer(void) {
+    RunOnWindowThread([] {
+        PluginSetFormat(false);
+        NotifyNewTrack(nullptr);
+        uint8_t block[64];
+        const uint32_t size = PluginGetConfig(block);
+        std::lock_guard<std::mutex> hold(savedConfigLock);
+        savedConfig.assign(block, block + (size <= sizeof block ? size : 0));
+    });
+    PluginFree();
+}
+
+void ForgetSavedConfig(void) {
+    std::lock_guard<std::mutex> hold(savedConfigLock);
+    savedConfig.clear();
 }
 
 void PluginFree(void) {
@@ -217,21 +247,61 @@ int32_t PluginSetConfig(const void* block, uint32_t size) {
     return result;
 }
 
-void PluginSetFormat(void) {
+void PluginSetFormat(bool opened) {
     const XMPDSP* bound = BoundDescriptor("SetFormat");
     if (bound == nullptr) return;
     static const StandinFormat format = {44100, BlockChannels, 4};
-    EnterSlot("SetFormat");
-    bound->SetFormat(instance, reinterpret_cast<const XMPFORMAT*>(&format));
+    EnterSlot("SetFormat", opened ? "44100 Hz" : "(null)");
+    bound->SetFormat(instance, opened ? reinterpret_cast<const XMPFORMAT*>(&format) : nullptr);
     LeaveSlot("SetFormat");
 }
 
 void SetNotifyThread(NotifyThread thread) { notifyThread = thread; }
 
-// Runs a notification on the chosen thread and waits for it.
+// Whether this thread is a worker running one of the player's own sequences.
+static thread_local bool onPlayerWorker;
+
+// The sequence a worker runs; shared, so that it stays whole for a worker
+// that outlives a waiter who gave up on it.
+struct WorkerSequence {
+    std::function<void()> sequence;
+};
+
+static DWORD WINAPI PlayerWorkerMain(LPVOID parameter) {
+    std::unique_ptr<std::shared_ptr<WorkerSequence>> held(
+        static_cast<std::shared_ptr<WorkerSequence>*>(parameter));
+    onPlayerWorker = true;
+    (*held)->sequence();
+    return 0;
+}
+
+void RunOnPlayerWorker(const std::function<void()>& sequence) {
+    std::shared_ptr<WorkerSequence> shared = std::make_shared<WorkerSequence>();
+    shared->sequence = sequence;
+    auto* travelling = new std::shared_ptr<WorkerSequence>(shared);
+    HANDLE worker = CreateThread(nullptr, 0, PlayerWorkerMain, travelling, 0, nullptr);
+    if (worker == nullptr) {
+        delete travelling;
+        ReportPlayerError("could not start a worker thread");
+        return;
+    }
+    // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks): travelling belongs to the worker now
+    if (WaitForSingleObject(worker, PlayerHangMs) != WAIT_OBJECT_0)
+        ReportHang("RunOnPlayerWorker", "a worker thread of the player to finish its sequence");
+    CloseHandle(worker);
+}
+
+// Runs a notification on the chosen thread and waits for it. By default a
+// notification comes on the window thread, or on the worker that sends it.
 static void Deliver(const std::function<void()>& notification) {
     switch (notifyThread.load()) {
-    case NotifyThread::Window: RunOnWindowThread(notification); break;
+    case NotifyThread::Window:
+        if (onPlayerWorker) {
+            notification();
+        } else {
+            RunOnWindowThread(notification);
+        }
+        break;
     case NotifyThread::Audio: RunOnAudioThread(notification); break;
     case NotifyThread::Caller: notification(); break;
     }

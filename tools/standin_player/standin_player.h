@@ -1,7 +1,8 @@
 // The stand-in player: loads a DSP plug-in the way XMPlay does, answers its
 // calls from a scriptable current track, runs a real main window with a
 // message loop on its own "window thread" and an audio thread that feeds
-// Process while a track plays, and records in order every call the plug-in
+// Process while a track plays, calls the plug-in in the order and on the
+// threads the real XMPlay (3.8) does, and records in order every call the plug-in
 // makes (to the player's tables and to the window functions it imports),
 // numbered from the sequence it shares with the recording stand-in of
 // discord-rpc.dll. Every function here may be called from any thread.
@@ -139,7 +140,8 @@ const XMPDSP* CallGetInterface2(uint32_t face);
 // The descriptor's slots as the player calls them. New and Free run on the
 // window thread (the timer belongs to the window); Config and About are
 // posted there (their modal loops block); the others run on the caller's
-// thread. Each call is logged between SlotEnter and SlotLeave.
+// thread. Each call is logged between SlotEnter and SlotLeave. New is
+// followed by SetConfig with the block saved at the last ClosePlayer, if any.
 void* PluginNew(void);
 void PluginFree(void);
 std::shared_future<void> PluginConfig(void);
@@ -147,7 +149,13 @@ std::shared_future<void> PluginAbout(void);
 const char* PluginGetDescription(void);
 uint32_t PluginGetConfig(void* block);
 int32_t PluginSetConfig(const void* block, uint32_t size);
-void PluginSetFormat(void);
+// SetFormat with the track's format, or with null (the track stops or closes).
+void PluginSetFormat(bool opened);
+
+// The player closing while the plug-in is active: SetFormat(null),
+// NewTrack(null) and GetConfig (whose block it keeps for the next New) on the
+// window thread, then Free.
+void ClosePlayer(void);
 
 // The player's notifications, sent on the chosen thread (window by default).
 void SetNotifyThread(NotifyThread thread);
@@ -156,20 +164,38 @@ void NotifyNewTitle(const char* title);
 void NotifyReset(void);
 
 // The current track. Each change runs on the window thread, so that it never
-// falls inside a timer tick, and is logged as an Action.
+// falls inside a timer tick, and is logged as an Action. As in the real
+// player, IsPlaying answers 1 while paused, and after a play, a seek while
+// playing or a new track the blocks come from a new audio thread, starting
+// with a burst.
 void SetTrack(const StandinTrack& track);  // new tags; state and position unchanged
+// Play or resume: from stopped, SetFormat with the format first; no NewTrack.
 void PlayTrack(void);
-void PauseTrack(void);  // returns once no Process call is under way
-void StopTrack(void);   // position back to 0
+// No slot is called: only the blocks stop. Returns once no Process call is under way.
+void PauseTrack(void);
+// Stop, or the end of the list: position back to 0, SetFormat(null); the
+// track stays loaded, with its tags; no NewTrack.
+void StopTrack(void);
+// The position moves, then Reset on the window thread before this returns;
+// while paused no block follows until the resume.
 void SeekTrack(double seconds);
-// What the player does when the user opens a file: the track at position 0,
-// playing, then NewTrack with the file name.
+// The user opening a file, or the next track by key: on a new worker
+// thread, SetFormat(null), NewTrack(null), NewTrack(file) (answered as
+// stopped at 0), SetFormat(format), then playing from 0.
 void OpenTrack(const StandinTrack& track, const char* file);
-// The same with the track changed on the calling thread instead of the
-// window thread, as a player whose decoder opens the next track itself: a
-// running tick sees the change unless SetTickTrackSnapshot holds its view.
-void OpenTrackOnThisThread(const StandinTrack& track, const char* file);
-// Closing the track: stopped, no tags, then NewTrack with null.
+// A track played to its natural end: NewTrack(null) at once, while the old
+// track's tail plays on with no tags, then TailMs later the next track as
+// OpenTrack opens it.
+enum : DWORD { TailMs = 530 };
+void PlayOnToTrack(const StandinTrack& track, const char* file);
+// A track opened at position 0 on the calling thread instead of the window
+// thread, then NewTrack with the file name, as a player whose decoder opens
+// the next track itself: a running tick sees the change unless
+// SetTickTrackSnapshot holds its view. The track is left in modeAfter.
+void OpenTrackOnThisThread(const StandinTrack& track, const char* file,
+                           PlaybackMode modeAfter = PlaybackMode::Playing);
+// Closing the track for good: stopped, no tags, SetFormat(null), then
+// NewTrack with null.
 void CloseTrack(void);
 double TrackPosition(void);
 PlaybackMode TrackMode(void);
