@@ -1,12 +1,15 @@
 // The playback monitor: on each tick of the status timer it infers playing,
 // paused or stopped from the player's IsPlaying and from whether audio blocks
 // have flowed since the previous tick, watches the remaining time for jumps,
-// and publishes only when the state changes or the position jumped.
+// and publishes only when what the card shows no longer matches: another
+// state, a clock off by more than the tolerance, or new settings. It also
+// publishes a closed track once no other track has opened after it.
 #include "monitor/playback_monitor.h"
 
 #include "plugin/plugin_state.h"
 #include "presence/composer.h"
 #include "presence/conversions.h"
+#include "presence/wall_clock.h"
 
 // The tick's period in seconds, by which the expected remaining time falls.
 static const int32_t TickSeconds = 2;
@@ -15,53 +18,76 @@ static const int32_t TickSeconds = 2;
 // remaining time counts as a jump.
 static const uint32_t JumpToleranceSeconds = 5;
 
-// Lowers the expected remaining time by one tick and compares it with the
-// track's. On a jump, adopts the real remaining time and returns true. All
-// differences wrap at 32 bits, so no length or position can overflow.
-//
-// The dialog's OK may store its own expectation on another thread at any
-// moment, to make this tick republish with its new settings; each change of
-// the guard here is therefore one compare-exchange, and a failed one means
-// OK has spoken: its value stands, and this tick judges by it. OK stores its
-// settings before its guard, releasing; the guard is read here acquiring,
-// so a tick that sees OK's value also sees its settings when it publishes.
-static bool PositionJumped(void) {
-    int32_t held = expectedRemaining.load(std::memory_order_acquire);
-    int32_t expected = WrappingSubtract(held, TickSeconds);
-    if (!expectedRemaining.compare_exchange_strong(held, expected, std::memory_order_acq_rel,
-                                                   std::memory_order_acquire))
-        expected = held;
+// The track's length and position as the player reports them now.
+struct TrackClock {
+    int32_t length;
+    int32_t position;
+};
+
+static TrackClock ReadTrackClock(void) {
+    TrackClock clock;
     char* lengthText = misc->GetTag(TagLengthSeconds);
-    const int32_t length = TextToInt32(lengthText);
+    clock.length = TextToInt32(lengthText);
     misc->Free(lengthText);
-    const int32_t position = SecondsToInt32(status->GetTime());
-    const int32_t remaining = WrappingSubtract(length, position);
-    if (Magnitude(WrappingSubtract(remaining, expected)) <= JumpToleranceSeconds) return false;
-    // An OK since the exchange above keeps its value, so the next tick
-    // republishes once more with its settings.
-    expectedRemaining.compare_exchange_strong(expected, remaining, std::memory_order_acq_rel,
-                                              std::memory_order_relaxed);
-    return true;
+    clock.position = SecondsToInt32(status->GetTime());
+    return clock;
+}
+
+// The remaining time the card's clock should show at this tick. Normally one
+// tick less than at the previous tick. After a notification published the
+// track, its length less the position published, less a tick: the
+// notification came within the tick just ended, so the truth lies at most
+// a tick from that. After one that published no clock, the real remaining
+// time: there is nothing on the card to compare with. All differences wrap
+// at 32 bits, so no length or position can overflow.
+static int32_t ExpectedRemaining(const TrackClock& clock, int32_t remaining) {
+    if (notifiedPositionPending.exchange(false, std::memory_order_acquire)) {
+        const int32_t published = notifiedPosition.load(std::memory_order_relaxed);
+        if (published < 0) return remaining;
+        return WrappingSubtract(WrappingSubtract(clock.length, published), TickSeconds);
+    }
+    return WrappingSubtract(expectedRemaining.load(std::memory_order_relaxed), TickSeconds);
+}
+
+// What the player is doing: stopped when it says so, paused when no audio
+// block came since the previous tick, else playing.
+static PlaybackState ObservePlayback(void) {
+    if (status->IsPlaying() == 0) return Stopped;
+    if (processCount.load(std::memory_order_relaxed) == lastProcessCount) return Paused;
+    return Playing;
+}
+
+void NotePublishedPosition(int32_t position) {
+    notifiedPosition.store(position, std::memory_order_relaxed);
+    notifiedPositionPending.store(true, std::memory_order_release);
 }
 
 void RunMonitorTick(void) {
     if (!instanceLive.load()) return;
-    if (status->IsPlaying() == 0) {
-        observedState = Stopped;
-    } else if (processCount.load(std::memory_order_relaxed) == lastProcessCount) {
-        observedState = Paused;
-    } else {
-        observedState = Playing;
-        // A jump republishes the track and ends the tick: no state is
-        // recorded, so a later quiet tick still publishes a pending change.
-        if (PositionJumped()) {
-            PublishCurrentTrack();
-            return;
-        }
-    }
+    // Between a track's close and the next track's open the old track's
+    // tail may still play with no tags at all: nothing to judge by.
+    const ClosedTrack closed = PublishClosedTrackWhenDue(ReadMonotonicMs());
+    if (closed == ClosedTrackWaiting) return;
+    const PlaybackState observed = closed == ClosedTrackPublished ? Stopped : ObservePlayback();
+    observedState.store(observed);
     lastProcessCount = processCount.load(std::memory_order_relaxed);
-    if (observedState != publishedState) {
-        publishedState = observedState;
-        PublishPlaybackState(publishedState);
+    if (closed == ClosedTrackPublished) return;
+
+    // The dialog's OK stores its settings before this request, releasing;
+    // taken here acquiring, the publication below sees them.
+    const bool republish = republishRequested.exchange(false, std::memory_order_acquire);
+    bool jumped = false;
+    const bool stateChanged = observed != publishedState.load();
+    if (observed == Playing) {
+        // Every playing tick keeps the expectation in step, whatever the
+        // time mode; a Playing publication adopts the real remaining time,
+        // which its clock then shows.
+        const TrackClock clock = ReadTrackClock();
+        const int32_t remaining = WrappingSubtract(clock.length, clock.position);
+        const int32_t expected = ExpectedRemaining(clock, remaining);
+        jumped = Magnitude(WrappingSubtract(remaining, expected)) > JumpToleranceSeconds;
+        expectedRemaining.store(jumped || republish || stateChanged ? remaining : expected,
+                                std::memory_order_relaxed);
     }
+    if (jumped || republish || stateChanged) PublishPlaybackState(observed);
 }

@@ -1,18 +1,22 @@
 // The instance's creation and end, its description, and the player's
 // notifications. New opens the Discord connection and starts the status
-// timer; Free ends both. The notifications publish the current track at once
-// (or the stopped presence when a track is closed); Process only counts audio
-// blocks for the monitor.
+// timer; Free ends both. The notifications publish the current track at once,
+// in the state the monitor last saw; a closed track shows as stopped only
+// when no track follows it at once (the monitor's tick decides); Process
+// only counts audio blocks for the monitor. Outside a live instance the
+// notifications do nothing.
 #include "plugin/instance.h"
 
 #include <cstring>
 
+#include "monitor/playback_monitor.h"
 #include "monitor/status_timer.h"
 #include "plugin/application_id.h"
 #include "plugin/plugin_state.h"
 #include "presence/composer.h"
 #include "presence/publication_lock.h"
 #include "presence/publisher.h"
+#include "presence/wall_clock.h"
 #include "settings/config_dialog.h"
 
 #ifndef NOWGLOW_DISCORD_APP_ID
@@ -76,6 +80,8 @@ void XMP_STDCALL Free(void* inst) {
     LockPublication();
     instanceLive.store(false);
     UnlockPublication();
+    // A close still waiting belongs to this instance's card, which goes now.
+    CancelClosedTrack();
     Discord_ClearPresence();
     Discord_Shutdown();
 }
@@ -86,14 +92,39 @@ const char* XMP_STDCALL GetDescription(void* inst) {
     return PluginName;
 }
 
+// Publishes the current track as playing, and tells the monitor the clock
+// it was shown with.
+static void PublishPlayingTrack(void) {
+    const TimeArguments shown = PublishCurrentTrack();
+    NotePublishedPosition(shown.position);
+}
+
+// Publishes the current track afresh in the state the monitor last saw: a
+// seek or a new title while paused shows the track paused, while stopped
+// the stopped presence; never a running clock while nothing plays.
+static void PublishTrackAsObserved(void) {
+    const PlaybackState state = observedState.load();
+    if (state == Playing) {
+        PublishPlayingTrack();
+    } else {
+        PublishPlaybackState(state);
+    }
+}
+
 // A track was opened (file not null) or closed (null); the file is not read.
+// The player closes a track just before it opens the next, so a close only
+// starts the wait after which the monitor shows the track closed; an open
+// ends that wait and shows the new track playing.
 void XMP_STDCALL NewTrack(void* inst, const char* file) {
     (void)inst;
-    if (file != nullptr) {
-        PublishCurrentTrack();
-    } else {
-        PublishPlaybackState(Stopped);
+    if (!instanceLive.load()) return;
+    if (file == nullptr) {
+        NoteTrackClosed(ReadMonotonicMs());
+        return;
     }
+    CancelClosedTrack();
+    observedState.store(Playing);
+    PublishPlayingTrack();
 }
 
 // The sample format does not matter to a plug-in that leaves the audio alone.
@@ -102,10 +133,11 @@ void XMP_STDCALL SetFormat(void* inst, const XMPFORMAT* form) {
     (void)form;
 }
 
-// Playback restarted: publish the current track afresh.
+// Playback restarted, after a seek: publish the current track afresh.
 void XMP_STDCALL Reset(void* inst) {
     (void)inst;
-    PublishCurrentTrack();
+    if (!instanceLive.load()) return;
+    PublishTrackAsObserved();
 }
 
 // Counts a block of audio for the monitor, leaving the samples alone. A plain
@@ -124,5 +156,6 @@ uint32_t XMP_STDCALL Process(void* inst, float* data, uint32_t count) {
 void XMP_STDCALL NewTitle(void* inst, const char* title) {
     (void)inst;
     (void)title;
-    PublishCurrentTrack();
+    if (!instanceLive.load()) return;
+    PublishTrackAsObserved();
 }

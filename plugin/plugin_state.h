@@ -2,9 +2,10 @@
 // module, all zero at load, and the small types every subsystem shares.
 // There is no accessor layer; each subsystem reads and writes what it owns
 // directly. A variable that two of the player's threads may touch at once (the
-// block counter, the settings, the seek guard, the open dialog, the live flag)
-// is a lock-free atomic word, read and written whole; the presence record and
-// its buffers are written only under the publication lock
+// block counter, the settings, the seek guard, the states, the requests to
+// the monitor, the open dialog, the live flag) is a lock-free atomic word,
+// read and written whole; the presence record and its buffers, and the
+// state the card shows, are written only under the publication lock
 // (presence/publication_lock.h). The player is never called under a lock.
 #pragma once
 
@@ -36,10 +37,13 @@ enum TimeMode : int32_t {
 // and nothing else is ordered by it.
 typedef std::atomic<int32_t> SharedWord;
 typedef std::atomic<uint32_t> SharedCount;
+typedef std::atomic<PlaybackState> SharedState;
 static_assert(sizeof(SharedWord) == 4 && SharedWord::is_always_lock_free,
               "a shared word is a plain 32-bit word");
 static_assert(sizeof(SharedCount) == 4 && SharedCount::is_always_lock_free,
               "a shared count is a plain 32-bit word");
+static_assert(sizeof(SharedState) == 4 && SharedState::is_always_lock_free,
+              "a shared state is a plain 32-bit word");
 
 // The three persisted settings, in their persisted order. Values are kept as
 // stored, unvalidated: a flag is on when its word is non-zero. SetConfig or
@@ -63,9 +67,12 @@ extern const XMPFUNC_MISC* misc;                   // the player's interface 0
 extern const XMPFUNC_STATUS* status;               // the player's interface 4
 extern PresenceSettings settings;                  // the user's settings
 extern ModuleHandle module;                        // this DLL, for its dialog resource
-extern PlaybackState publishedState;               // the state the monitor last published
-extern PlaybackState observedState;                // the state inferred at the latest tick
+extern SharedState publishedState;                 // the badge the card shows: the last publication's state
+extern SharedState observedState;                  // the state inferred at the latest tick, or opened
 extern uint32_t lastProcessCount;                  // processCount as seen at the previous tick
+extern std::atomic<bool> republishRequested;       // the dialog's OK: the next tick publishes afresh
+extern std::atomic<bool> notifiedPositionPending;  // a notification published the track since the last tick
+extern SharedWord notifiedPosition;                // the position it published, or -1 for no clock
 extern std::atomic<bool> instanceLive;             // between New and Free: publications may reach the library
 extern char versionText[TextBufferSize];           // "XMPlay v%d.%d.%d.%d" or "XMPlay"
 extern char detailsBuffer[TextBufferSize];         // presence.details points here

@@ -60,13 +60,14 @@ void ComposeTrackTexts(const char* title, TrackLines* lines) {
 
 // The current track as Playing, with the clock of the time mode. The title is
 // released only after the publisher has copied it.
-static void PublishPlayingTrack(void) {
+static TimeArguments PublishPlayingTrack(void) {
     char* title = misc->GetTag(TagFormattedTitle);
     TimeArguments time = ReadTimeArguments();
     TrackLines lines;
     ComposeTrackTexts(title, &lines);
     PublishPresence(lines.detailsText, lines.stateText, Playing, time.position, time.length);
     misc->Free(title);
+    return time;
 }
 
 // The current track as Paused: the same lines, no clock, no time asked for.
@@ -78,9 +79,9 @@ static void PublishPausedTrack(void) {
     misc->Free(title);
 }
 
-void PublishCurrentTrack(void) {
-    if (!instanceLive.load()) return;
-    PublishPlayingTrack();
+TimeArguments PublishCurrentTrack(void) {
+    if (!instanceLive.load()) return TimeArguments{-1, 0};
+    return PublishPlayingTrack();
 }
 
 void PublishPlaybackState(PlaybackState state) {
@@ -90,4 +91,8 @@ void PublishPlaybackState(PlaybackState state) {
     case Stopped: PublishPresence(StoppedDetails, StoppedState, Stopped, -1, 0); break;
     default: PublishPlayingTrack(); break;
     }
+}
+
+ClosedTrack PublishClosedTrackWhenDue(uint32_t nowMs) {
+    return PublishIfTrackStaysClosed(StoppedDetails, StoppedState, nowMs);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "plugin/plugin_state.h"
+#include "presence/publisher.h"
 
 // One publication's pending lines. Each publication composes into storage of
 // its own, so two publications on two threads never share a line.
@@ -27,8 +28,13 @@ TimeArguments ReadTimeArguments(void);
 // type tags, releasing those three tags. The title is not released.
 void ComposeTrackTexts(const char* title, TrackLines* lines);
 
-// Publishes the current track as Playing, releasing every player text.
-void PublishCurrentTrack(void);
+// Publishes the current track as Playing, releasing every player text, and
+// gives the clock arguments it was published with.
+TimeArguments PublishCurrentTrack(void);
 
 // Publishes the presence for a newly inferred state.
 void PublishPlaybackState(PlaybackState state);
+
+// Publishes the stopped presence once a closed track has stayed closed for a
+// second by nowMs (see PublishIfTrackStaysClosed).
+ClosedTrack PublishClosedTrackWhenDue(uint32_t nowMs);

@@ -30,6 +30,15 @@ struct ClockStamps {
     int64_t end;
 };
 
+// How long a closed track waits for the next one before the card says so:
+// the player closes a track just before it opens the next, half a second
+// apart at most when the old track's tail still plays.
+static const uint32_t ClosedTrackGraceMs = 1000;
+
+// A track closed and none opened since; guarded by the publication lock.
+static bool trackClosed;
+static uint32_t trackClosedAtMs;
+
 void InitialisePresenceRecord(void) {
     LockPublication();
     presence = DiscordRichPresence{};
@@ -116,23 +125,60 @@ static ClockStamps ClockFor(PlaybackState state, int32_t position, int32_t lengt
     return stamps;
 }
 
+// Fills the record and hands it to the library, and notes the state the
+// card now shows. Called with the publication lock held; checked under it,
+// so nothing reaches the library once the instance's end has cleared the
+// live flag.
+static void SendLocked(const char* detailsText, const char* stateText, PlaybackState state,
+                       const ClockStamps& stamps) {
+    if (!instanceLive.load()) return;
+    const Badge& badge = BadgeFor(state);
+    CopyLine(detailsBuffer, detailsText);
+    CopyLine(stateBuffer, stateText);
+    presence.details = detailsBuffer;
+    presence.state = stateBuffer;
+    presence.startTimestamp = stamps.start;
+    presence.endTimestamp = stamps.end;
+    presence.smallImageKey = badge.key;
+    presence.smallImageText = badge.text;
+    publishedState.store(state == Playing || state == Paused ? state : Stopped);
+    Discord_UpdatePresence(&presence);
+}
+
 void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state, int32_t position,
                      int32_t length) {
     ClockStamps stamps = ClockFor(state, position, length);
-    const Badge& badge = BadgeFor(state);
     LockPublication();
-    // Checked under the lock, so nothing reaches the library once the
-    // instance's end has cleared the flag.
-    if (instanceLive.load()) {
-        CopyLine(detailsBuffer, detailsText);
-        CopyLine(stateBuffer, stateText);
-        presence.details = detailsBuffer;
-        presence.state = stateBuffer;
-        presence.startTimestamp = stamps.start;
-        presence.endTimestamp = stamps.end;
-        presence.smallImageKey = badge.key;
-        presence.smallImageText = badge.text;
-        Discord_UpdatePresence(&presence);
+    SendLocked(detailsText, stateText, state, stamps);
+    UnlockPublication();
+}
+
+void NoteTrackClosed(uint32_t nowMs) {
+    LockPublication();
+    trackClosed = true;
+    trackClosedAtMs = nowMs;
+    UnlockPublication();
+}
+
+void CancelClosedTrack(void) {
+    LockPublication();
+    trackClosed = false;
+    UnlockPublication();
+}
+
+// Decided and sent under one hold of the lock: a track that opens meanwhile
+// either cancels the close first or publishes itself after it.
+ClosedTrack PublishIfTrackStaysClosed(const char* detailsText, const char* stateText, uint32_t nowMs) {
+    LockPublication();
+    ClosedTrack outcome = NoTrackClosed;
+    if (trackClosed) {
+        outcome = ClosedTrackWaiting;
+        if (nowMs - trackClosedAtMs >= ClosedTrackGraceMs) {
+            trackClosed = false;
+            SendLocked(detailsText, stateText, Stopped, ClockStamps{0, 0});
+            outcome = ClosedTrackPublished;
+        }
     }
     UnlockPublication();
+    return outcome;
 }

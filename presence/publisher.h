@@ -17,7 +17,24 @@ void UpdateVersionText(void);
 
 // Copies the two lines into the record's buffers, sets the badge for the state
 // and, for Playing, the clock from position and length (position -1 with
-// length 0: no clock), then hands the record to the library. Does nothing
-// outside a live instance.
+// length 0: no clock), then hands the record to the library and notes the
+// state as publishedState. Does nothing outside a live instance.
 void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state, int32_t position,
                      int32_t length);
+
+// A closed track's stopped presence is held back for a moment, as the
+// player closes a track just before it opens the next: NoteTrackClosed
+// starts the wait; CancelClosedTrack ends it (a track opened, or the
+// instance ended).
+void NoteTrackClosed(uint32_t nowMs);
+void CancelClosedTrack(void);
+
+enum ClosedTrack : int32_t {
+    NoTrackClosed,         // no close waits: the tick goes on as usual
+    ClosedTrackWaiting,    // a track closed less than a second ago: the next may yet open
+    ClosedTrackPublished,  // the close stood a second: the two lines went out as Stopped
+};
+
+// Publishes the two lines as Stopped when a closed track has stayed closed
+// for a second by nowMs, and says what it found.
+ClosedTrack PublishIfTrackStaysClosed(const char* detailsText, const char* stateText, uint32_t nowMs);

@@ -36,10 +36,8 @@ void StoreDialogChoices(HostWindow dialog, ControlCheckedProc isChecked) {
     }
     settings.timeMode.store(timeMode, std::memory_order_relaxed);
 
-    // The next playing tick finds the counter changed and the guard far from
-    // the track's remaining time, and republishes with the new settings. The
-    // guard is stored last and releasing: the tick reads it acquiring, so
-    // the settings above are in place for it (see the playback monitor).
-    expectedRemaining.store(-1, std::memory_order_release);
-    processCount.store(0, std::memory_order_relaxed);
+    // The next tick publishes what it sees afresh, with the new settings.
+    // The request is stored last and releasing: the tick takes it acquiring,
+    // so the settings above are in place for it (see the playback monitor).
+    republishRequested.store(true, std::memory_order_release);
 }

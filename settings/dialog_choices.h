@@ -16,6 +16,6 @@ int32_t ClockButtonForMode(int32_t timeMode);
 
 // What OK does before the dialog ends: stores the two flags (rebuilding the
 // large image's text only when showVersion changed) and the clock mode read
-// from the controls, then sets the seek guard to -1 and the block counter to
-// 0 so that the monitor's next tick republishes the current track.
+// from the controls, then asks the monitor's next tick to publish what it
+// sees afresh: the track playing or paused, or the stopped presence.
 void StoreDialogChoices(HostWindow dialog, ControlCheckedProc isChecked);

@@ -16,7 +16,8 @@
 //    unless playing, never both timestamps, and the timestamps the clock
 //    arguments give;
 //  - the publications are those the instance, the notifications and the
-//    monitor's rules call for, and none outside a live instance;
+//    monitor's rules call for (a closed track shown only once it stayed
+//    closed for a second), and none outside a live instance;
 //  - every text the player handed out was released exactly once;
 //  - GetConfig returns exactly the bytes last stored, and the large image's
 //    text follows the version flag last stored.
@@ -40,6 +41,7 @@
 //   I IsPlaying answer: four bytes, little-endian
 //   V GetVersion answer: four bytes, little-endian
 //   L wall clock: five bytes, little-endian seconds since 1970
+//   E time passes on the monotonic clock: one byte, in steps of 16 ms
 //   P burst of Process: one byte, the number of calls
 //   K one tick of the status timer
 //   O NewTrack with a file (one byte: even a file name, odd an empty name)
@@ -116,6 +118,7 @@ enum Operation {
     OpReset,
     OpNewTitle,
     OpDialogOk,
+    OpTimePasses,
     OperationCount
 };
 
@@ -139,6 +142,7 @@ const char* const operationNames[OperationCount] = {
     "Reset",
     "NewTitle",
     "DialogOk",
+    "TimePasses",
 };
 
 Operation OperationFor(uint8_t byte) {
@@ -162,6 +166,7 @@ Operation OperationFor(uint8_t byte) {
     case 'R': return OpReset;
     case 'W': return OpNewTitle;
     case 'U': return OpDialogOk;
+    case 'E': return OpTimePasses;
     default: return static_cast<Operation>(byte % OperationCount);
     }
 }
@@ -200,7 +205,14 @@ struct Model {
     uint32_t processCount;
     uint32_t lastProcessCount;
     int32_t expectedRemaining;
-    PlaybackState publishedState;
+    PlaybackState publishedState;  // what the card shows
+    PlaybackState observedState;
+    bool republishRequested;
+    bool positionNotified;  // a notification published the track playing since the last tick
+    int32_t notifiedPosition;
+    uint32_t monotonicMs;
+    bool trackClosed;  // closed, and no track opened since
+    uint32_t closedAtMs;
 };
 
 Model model;
@@ -305,7 +317,9 @@ std::string ExpectedAlbumLine(void) {
 void ResetModel(void) {
     model = Model{};
     model.publishedState = Playing;
+    model.observedState = Playing;
     model.now = fake::DefaultNow;
+    model.monotonicMs = fake::DefaultMonotonicMs;
     for (Tag& tag : tags) tag = Tag{false, std::string()};
 }
 
@@ -529,30 +543,67 @@ void Expect(Expected& expected, PlaybackState state) {
     expected.states[expected.count++] = state;
 }
 
+void Publish(Expected& expected, PlaybackState state) {
+    Expect(expected, state);
+    model.publishedState = state;
+}
+
+// A notification's Playing publication: the next tick judges its clock
+// against the position published (none without a clock).
+void PublishPlayingFromNotification(Expected& expected) {
+    Publish(expected, Playing);
+    model.positionNotified = true;
+    model.notifiedPosition = SettingsWord(2) == TimeDisabled ? -1 : ExpectedPosition(model.position);
+}
+
+// The remaining time the tick expects the card to show.
+int32_t ModelExpectedRemaining(int32_t length, int32_t remaining) {
+    if (!model.positionNotified) return Wrap32(static_cast<int64_t>(model.expectedRemaining) - 2);
+    model.positionNotified = false;
+    if (model.notifiedPosition < 0) return remaining;
+    return Wrap32(static_cast<int64_t>(length) - model.notifiedPosition - 2);
+}
+
 // One tick of the monitor's rules, on the model.
 void ModelTick(Expected& expected) {
     if (!model.live) return;
-    PlaybackState observed;
+    if (model.trackClosed) {
+        if (model.monotonicMs - model.closedAtMs < 1000) return;
+        model.trackClosed = false;
+        Publish(expected, Stopped);
+        model.observedState = Stopped;
+        model.lastProcessCount = model.processCount;
+        return;
+    }
+    PlaybackState observed = Playing;
     if (model.playingAnswer == 0) {
         observed = Stopped;
     } else if (model.processCount == model.lastProcessCount) {
         observed = Paused;
-    } else {
-        observed = Playing;
-        model.expectedRemaining = Wrap32(static_cast<int64_t>(model.expectedRemaining) - 2);
-        const int32_t remaining =
-            Wrap32(static_cast<int64_t>(ExpectedLength()) - ExpectedPosition(model.position));
-        const int64_t difference = Wrap32(static_cast<int64_t>(remaining) - model.expectedRemaining);
-        if (std::llabs(difference) > 5) {
-            model.expectedRemaining = remaining;
-            Expect(expected, Playing);
-            return;
-        }
     }
+    model.observedState = observed;
     model.lastProcessCount = model.processCount;
-    if (observed != model.publishedState) {
-        model.publishedState = observed;
-        Expect(expected, observed);
+    const bool republish = model.republishRequested;
+    model.republishRequested = false;
+    const bool changed = observed != model.publishedState;
+    bool jumped = false;
+    if (observed == Playing) {
+        const int32_t length = ExpectedLength();
+        const int32_t remaining = Wrap32(static_cast<int64_t>(length) - ExpectedPosition(model.position));
+        const int32_t expectedRemaining = ModelExpectedRemaining(length, remaining);
+        jumped = std::llabs(Wrap32(static_cast<int64_t>(remaining) - expectedRemaining)) > 5;
+        model.expectedRemaining = jumped || republish || changed ? remaining : expectedRemaining;
+    }
+    if (jumped || republish || changed) Publish(expected, observed);
+}
+
+// Reset and NewTitle: the track afresh in the state the monitor last saw.
+void ModelRepublishAsObserved(Expected& expected) {
+    if (!model.live) return;
+    if (model.observedState == Playing) {
+        PublishPlayingFromNotification(expected);
+    } else {
+        Publish(expected, model.observedState);
     }
 }
 
@@ -629,8 +680,7 @@ void RunDialogOk(uint8_t buttons) {
     };
     if (words[1] != SettingsWord(1)) model.largeImageText = VersionTextFor(words[1]);
     std::memcpy(model.settings, words, sizeof words);
-    model.expectedRemaining = -1;
-    model.processCount = 0;
+    model.republishRequested = true;
     REQUIRE(presence.largeImageText == nullptr || model.largeImageText == presence.largeImageText,
             "after the dialog's OK the large image text reads " + Shown(largeImageTextBuffer) + " where " +
                 Shown(model.largeImageText) + " was due");
@@ -657,6 +707,7 @@ void Run(Operation operation, Reader& reader, Expected& expected) {
     case OpFree:
         dsp->Free(reinterpret_cast<void*>(1));
         model.live = false;
+        model.trackClosed = false;
         REQUIRE(!fake::TimerRunning(), "Free left the status timer running");
         break;
     case OpGetConfig: RunGetConfig(); break;
@@ -712,19 +763,26 @@ void Run(Operation operation, Reader& reader, Expected& expected) {
         RunMonitorTick();
         break;
     case OpOpenTrack:
-        if (model.live) Expect(expected, Playing);
+        if (model.live) {
+            model.trackClosed = false;
+            model.observedState = Playing;
+            PublishPlayingFromNotification(expected);
+        }
         dsp->NewTrack(nullptr, (ReadByte(reader) & 1) != 0 ? "" : "C:\\Music\\track.mp3");
         break;
     case OpCloseTrack:
-        if (model.live) Expect(expected, Stopped);
+        if (model.live) {
+            model.trackClosed = true;
+            model.closedAtMs = model.monotonicMs;
+        }
         dsp->NewTrack(nullptr, nullptr);
         break;
     case OpReset:
-        if (model.live) Expect(expected, Playing);
+        ModelRepublishAsObserved(expected);
         dsp->Reset(nullptr);
         break;
     case OpNewTitle: {
-        if (model.live) Expect(expected, Playing);
+        ModelRepublishAsObserved(expected);
         const bool nullTitle = !AtEnd(reader) && reader.data[reader.at] == 0xFF;
         if (nullTitle) reader.at++;
         const std::string title = nullTitle ? std::string() : ReadText(reader, SIZE_MAX);
@@ -732,6 +790,12 @@ void Run(Operation operation, Reader& reader, Expected& expected) {
         break;
     }
     case OpDialogOk: RunDialogOk(ReadByte(reader)); break;
+    case OpTimePasses: {
+        const uint32_t ms = 16u * ReadByte(reader);
+        model.monotonicMs += ms;
+        fake::AdvanceMonotonicMs(ms);
+        break;
+    }
     case OperationCount: break;
     }
 }

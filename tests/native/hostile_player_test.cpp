@@ -110,6 +110,8 @@ TEST_F(HostilePlayer, EveryTagMissingGivesEmptyLinesAndTheClockOfAnUnknownLength
         ExpectClock(paused, 0, 0);
 
         dsp->NewTrack(nullptr, nullptr);
+        fake::AdvanceMonotonicMs(1000);
+        ASSERT_EQ(Tick(true), 1u) << "the closed track stayed closed";
         EXPECT_STREQ(fake::LastPresence().details.text, "No tracks playing.");
         ExpectBadge(fake::LastPresence(), "stopped", "Stopped");
 

@@ -33,8 +33,8 @@ PluginSnapshot TakeSnapshot(void) {
     snapshot.state = stateBuffer;
     snapshot.largeImageText = largeImageTextBuffer;
     snapshot.version = versionText;
-    snapshot.published = publishedState;
-    snapshot.observed = observedState;
+    snapshot.published = publishedState.load();
+    snapshot.observed = observedState.load();
     snapshot.guard = expectedRemaining.load();
     snapshot.blocks = processCount.load();
     snapshot.lastBlocks = lastProcessCount;
@@ -161,8 +161,8 @@ TEST_F(InstanceTest, NewAndFreeLeaveTheMonitorsVariablesAlone) {
     StartInstance();
     dsp->Free(instance);
     dsp->New();
-    EXPECT_EQ(Stopped, publishedState);
-    EXPECT_EQ(Paused, observedState);
+    EXPECT_EQ(Stopped, publishedState.load());
+    EXPECT_EQ(Paused, observedState.load());
     EXPECT_EQ(77, expectedRemaining);
     EXPECT_EQ(12u, processCount.load());
     EXPECT_EQ(11u, lastProcessCount);
@@ -204,30 +204,37 @@ TEST_F(InstanceTest, SecondInstanceStartsFromTheDefaultsAgain) {
     EXPECT_EQ(2u, fake::InitializeCount());
 }
 
-// Each notification, and what the presence shows after it.
+// Each notification in each state the monitor last saw, and what the
+// presence shows after it (null: nothing is sent).
 struct NotificationCase {
     const char* name;
     void (*notify)(const XMPDSP* dsp);
+    PlaybackState observed;
     const char* details;
-    const char* state;
     const char* badge;
 };
 
+void OpenTrack(const XMPDSP* d) { d->NewTrack(nullptr, "C:\\music\\song.mp3"); }
+void OpenEmptyName(const XMPDSP* d) { d->NewTrack(nullptr, ""); }
+void CloseTrack(const XMPDSP* d) { d->NewTrack(nullptr, nullptr); }
+void ResetAfterSeek(const XMPDSP* d) { d->Reset(nullptr); }
+void RetitleNotAsPassed(const XMPDSP* d) { d->NewTitle(nullptr, "Something else"); }
+void RetitleNull(const XMPDSP* d) { d->NewTitle(nullptr, nullptr); }
+
 const NotificationCase notificationCases[] = {
-    {"opened track", [](const XMPDSP* d) { d->NewTrack(nullptr, "C:\\music\\song.mp3"); }, "Song",
-     "Album (1999)", "play"},
-    {"opened track with an empty file name", [](const XMPDSP* d) { d->NewTrack(nullptr, ""); }, "Song",
-     "Album (1999)", "play"},
-    {"closed track", [](const XMPDSP* d) { d->NewTrack(nullptr, nullptr); }, "No tracks playing.", "",
-     "stopped"},
-    {"reset", [](const XMPDSP* d) { d->Reset(nullptr); }, "Song", "Album (1999)", "play"},
-    {"new title, not the one passed", [](const XMPDSP* d) { d->NewTitle(nullptr, "Something else"); }, "Song",
-     "Album (1999)", "play"},
-    {"new title, null", [](const XMPDSP* d) { d->NewTitle(nullptr, nullptr); }, "Song", "Album (1999)",
-     "play"},
+    {"opened track", OpenTrack, Paused, "Song", "play"},
+    {"opened track while stopped", OpenTrack, Stopped, "Song", "play"},
+    {"opened track with an empty file name", OpenEmptyName, Stopped, "Song", "play"},
+    {"closed track: waits for the next", CloseTrack, Playing, nullptr, nullptr},
+    {"reset while playing", ResetAfterSeek, Playing, "Song", "play"},
+    {"reset while paused", ResetAfterSeek, Paused, "Song", "pause"},
+    {"reset while stopped", ResetAfterSeek, Stopped, "No tracks playing.", "stopped"},
+    {"new title, not the one passed", RetitleNotAsPassed, Playing, "Song", "play"},
+    {"new title while paused", RetitleNotAsPassed, Paused, "Song", "pause"},
+    {"new title, null", RetitleNull, Playing, "Song", "play"},
 };
 
-TEST_F(InstanceTest, EveryNotificationPublishesAtOnceAndLeavesTheMonitorAlone) {
+TEST_F(InstanceTest, EveryNotificationPublishesAtOnceInTheStateTheMonitorSaw) {
     for (const NotificationCase& c : notificationCases) {
         SCOPED_TRACE(c.name);
         fake::Reset();
@@ -235,31 +242,33 @@ TEST_F(InstanceTest, EveryNotificationPublishesAtOnceAndLeavesTheMonitorAlone) {
         fake::SetTrack({"Song", "200", "Album", "1999", "MP3", 30.0});
         fake::SetPlaying(1);
         StartInstance();
-        publishedState = Paused;
-        observedState = Paused;
+        publishedState = c.observed == Playing ? Paused : Playing;
+        observedState = c.observed;
         expectedRemaining = 40;
         lastProcessCount = 3;
         processCount = 3;
 
         c.notify(dsp);
 
-        ASSERT_EQ(1u, fake::PresenceCount());
-        const fake::RecordedPresence& sent = fake::LastPresence();
-        EXPECT_STREQ(c.details, sent.details.text);
-        EXPECT_STREQ(c.state, sent.state.text);
-        EXPECT_STREQ(c.badge, sent.smallImageKey.text);
-        if (std::string(c.badge) == "play") {
-            EXPECT_EQ(fake::DefaultNow + 170, sent.endTimestamp);
-        } else {
-            EXPECT_EQ(0, sent.endTimestamp);
-            EXPECT_EQ(0, sent.startTimestamp);
-        }
         EXPECT_TRUE(fake::TextsBalanced());
-        EXPECT_EQ(Paused, publishedState);
-        EXPECT_EQ(Paused, observedState);
-        EXPECT_EQ(40, expectedRemaining);
+        EXPECT_EQ(40, expectedRemaining) << "the guard is the tick's own";
         EXPECT_EQ(3u, lastProcessCount);
         EXPECT_EQ(3u, processCount.load());
+        if (c.details == nullptr) {
+            EXPECT_EQ(0u, fake::PresenceCount());
+            continue;
+        }
+        ASSERT_EQ(1u, fake::PresenceCount());
+        const fake::RecordedPresence& sent = fake::LastPresence();
+        const std::string badge = c.badge;
+        EXPECT_STREQ(c.details, sent.details.text);
+        EXPECT_STREQ(badge == "stopped" ? "" : "Album (1999)", sent.state.text);
+        EXPECT_EQ(badge, sent.smallImageKey.text);
+        EXPECT_EQ(badge == "play" ? fake::DefaultNow + 170 : 0, sent.endTimestamp);
+        EXPECT_EQ(0, sent.startTimestamp);
+        const PlaybackState shown = badge == "play" ? Playing : badge == "pause" ? Paused : Stopped;
+        EXPECT_EQ(shown, publishedState.load()) << "the publication is what the card shows";
+        EXPECT_EQ(std::string(c.name).rfind("opened", 0) == 0 ? Playing : c.observed, observedState.load());
     }
 }
 

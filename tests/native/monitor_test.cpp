@@ -1,6 +1,7 @@
 // The playback monitor: its state table, the seek guard's threshold, pause
-// and resume, and the wrap-around of the block counter and the guard's
-// arithmetic (run under UBSan with the extreme values).
+// and resume, a closed track's wait for the next, the dialog's request, and
+// the wrap-around of the block counter and the guard's arithmetic (run under
+// UBSan with the extreme values).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,7 +20,7 @@ const int64_t Now = 1700000000;
 const int32_t Remaining = 170;  // length 200, position 30.4
 
 enum class Observation { PlayingJump, PlayingQuiet, Paused, Stopped };
-enum class Outcome { Nothing, Republish, PublishPlaying, PublishPaused, PublishStopped };
+enum class Outcome { Nothing, PublishPlaying, PublishPaused, PublishStopped };
 
 class Monitor : public ::testing::Test {
 protected:
@@ -55,19 +56,23 @@ protected:
         if (observation == Observation::PlayingQuiet) ExpectDifference(Remaining, 0);
     }
 
-    // Runs one tick and tells what it sent.
+    // Runs one tick and tells what it sent; every publication is what the
+    // card shows, so its state is the one recorded.
     Outcome Tick() {
         const size_t before = fake::PresenceCount();
-        const PlaybackState publishedBefore = publishedState;
         RunMonitorTick();
         const size_t sent = fake::PresenceCount() - before;
         if (sent == 0) return Outcome::Nothing;
         EXPECT_EQ(sent, 1u);
         const std::string badge = fake::LastPresence().smallImageKey.text;
-        if (badge == "pause") return Outcome::PublishPaused;
-        if (badge == "stopped") return Outcome::PublishStopped;
-        // A playing presence that records no state is a jump's republication.
-        return publishedState != publishedBefore ? Outcome::PublishPlaying : Outcome::Republish;
+        const Outcome outcome = badge == "pause"     ? Outcome::PublishPaused
+                                : badge == "stopped" ? Outcome::PublishStopped
+                                                     : Outcome::PublishPlaying;
+        const PlaybackState shown = outcome == Outcome::PublishPaused    ? Paused
+                                    : outcome == Outcome::PublishStopped ? Stopped
+                                                                         : Playing;
+        EXPECT_EQ(publishedState.load(), shown) << "the publication is what the card shows";
+        return outcome;
     }
 
     const XMPDSP* dsp = nullptr;
@@ -82,15 +87,15 @@ struct TableCase {
 
 TEST_F(Monitor, PublishedStateMovesAsTheStateTableSays) {
     const TableCase cases[] = {
-        {Playing, Observation::PlayingJump, Outcome::Republish, Playing},
+        {Playing, Observation::PlayingJump, Outcome::PublishPlaying, Playing},
         {Playing, Observation::PlayingQuiet, Outcome::Nothing, Playing},
         {Playing, Observation::Paused, Outcome::PublishPaused, Paused},
         {Playing, Observation::Stopped, Outcome::PublishStopped, Stopped},
-        {Paused, Observation::PlayingJump, Outcome::Republish, Paused},
+        {Paused, Observation::PlayingJump, Outcome::PublishPlaying, Playing},
         {Paused, Observation::PlayingQuiet, Outcome::PublishPlaying, Playing},
         {Paused, Observation::Paused, Outcome::Nothing, Paused},
         {Paused, Observation::Stopped, Outcome::PublishStopped, Stopped},
-        {Stopped, Observation::PlayingJump, Outcome::Republish, Stopped},
+        {Stopped, Observation::PlayingJump, Outcome::PublishPlaying, Playing},
         {Stopped, Observation::PlayingQuiet, Outcome::PublishPlaying, Playing},
         {Stopped, Observation::Paused, Outcome::PublishPaused, Paused},
         {Stopped, Observation::Stopped, Outcome::Nothing, Stopped},
@@ -101,29 +106,28 @@ TEST_F(Monitor, PublishedStateMovesAsTheStateTableSays) {
         publishedState = c.published;
         lastProcessCount = processCount.load();
         Observe(c.observation);
-        const uint32_t countBefore = lastProcessCount;
         EXPECT_EQ(Tick(), c.outcome);
-        EXPECT_EQ(publishedState, c.publishedAfter);
-        if (c.observation == Observation::PlayingJump) {
-            EXPECT_EQ(observedState, Playing);
-            EXPECT_EQ(expectedRemaining, Remaining) << "a jump adopts the real remaining time";
-            EXPECT_EQ(lastProcessCount, countBefore) << "a jump ends the tick before the count is kept";
-        } else {
-            EXPECT_EQ(lastProcessCount, processCount.load());
+        EXPECT_EQ(publishedState.load(), c.publishedAfter);
+        EXPECT_EQ(lastProcessCount, processCount.load()) << "every tick keeps the count it saw";
+        if (c.outcome == Outcome::PublishPlaying) {
+            EXPECT_EQ(expectedRemaining, Remaining) << "a Playing publication adopts the real remaining time";
         }
     }
 }
 
-TEST_F(Monitor, AJumpFromPausedOrStoppedIsFollowedByPlaying) {
+// A jump publishes the track playing once, whatever the card showed, and
+// the ticks after it judge by that: a stop then shows at once.
+TEST_F(Monitor, AJumpCountsAsWhatTheCardShows) {
     for (PlaybackState from : {Paused, Stopped}) {
         publishedState = from;
         Observe(Observation::PlayingJump);
-        EXPECT_EQ(Tick(), Outcome::Republish);
-        EXPECT_EQ(publishedState, from);
+        EXPECT_EQ(Tick(), Outcome::PublishPlaying);
         Blocks();  // the guard is in step now: one tick later, 2 seconds on
         fake::SetPosition(32.4);
-        EXPECT_EQ(Tick(), Outcome::PublishPlaying);
-        EXPECT_EQ(publishedState, Playing);
+        EXPECT_EQ(Tick(), Outcome::Nothing) << "the jump's publication was not counted";
+        fake::SetPlaying(0);
+        EXPECT_EQ(Tick(), Outcome::PublishStopped);
+        fake::SetPlaying(1);
         fake::SetPosition(30.4);
     }
 }
@@ -138,7 +142,7 @@ TEST_F(Monitor, AJumpIsADifferenceOfMoreThanFiveSecondsEitherWay) {
         Blocks();
         ExpectDifference(Remaining, c.difference);
         const int32_t guard = expectedRemaining - 2;
-        EXPECT_EQ(Tick(), c.jump ? Outcome::Republish : Outcome::Nothing) << c.difference;
+        EXPECT_EQ(Tick(), c.jump ? Outcome::PublishPlaying : Outcome::Nothing) << c.difference;
         EXPECT_EQ(expectedRemaining, c.jump ? Remaining : guard) << c.difference;
     }
 }
@@ -187,7 +191,7 @@ TEST_F(Monitor, PauseAndResumeShowWithoutAJump) {
     Blocks(3);
     fake::SetPosition(31.0);
     EXPECT_EQ(Tick(), Outcome::PublishPlaying);
-    EXPECT_EQ(expectedRemaining, guard - 2);
+    EXPECT_EQ(expectedRemaining, 169) << "the resumed clock is the one the guard follows";
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_EQ(sent.endTimestamp, Now + 169) << "the playing presence carries a fresh clock";
 }
@@ -201,7 +205,7 @@ TEST_F(Monitor, JustLoadedAndNothingPlayingPublishesStoppedOnce) {
 
 TEST_F(Monitor, JustLoadedWhilePlayingRepublishesOnceThenStaysQuiet) {
     Blocks();
-    EXPECT_EQ(Tick(), Outcome::Republish);  // expected -2, remaining 170
+    EXPECT_EQ(Tick(), Outcome::PublishPlaying);  // expected -2, remaining 170
     EXPECT_EQ(publishedState, Playing);
     Blocks();
     fake::SetPosition(32.4);
@@ -212,7 +216,7 @@ TEST_F(Monitor, TrackWithoutLengthUsesMinusThePositionAsItsRemainingTime) {
     fake::SetTag(TagLengthSeconds, "0");
     Blocks();
     expectedRemaining = 0;
-    EXPECT_EQ(Tick(), Outcome::Republish);
+    EXPECT_EQ(Tick(), Outcome::PublishPlaying);
     EXPECT_EQ(expectedRemaining, -30);
     Blocks();
     fake::SetPosition(32.4);
@@ -252,10 +256,10 @@ TEST_F(Monitor, ExtremeLengthsAndPositionsWrapWithoutUndefinedBehaviour) {
         int32_t guardAfterSecond;  // the second tick is quiet: its guard only falls by 2
     } cases[] = {
         // remaining INT32_MAX - INT32_MIN wraps to -1; the guard INT32_MIN - 2 to INT32_MAX - 1
-        {"2147483647", -2147483648.0, INT32_MIN, Outcome::Republish, -1, -3},
-        {"2147483647", -2147483648.0, INT32_MAX, Outcome::Republish, -1, -3},
+        {"2147483647", -2147483648.0, INT32_MIN, Outcome::PublishPlaying, -1, -3},
+        {"2147483647", -2147483648.0, INT32_MAX, Outcome::PublishPlaying, -1, -3},
         // remaining INT32_MIN - INT32_MAX wraps to 1; the guard INT32_MIN + 1 - 2 to INT32_MAX
-        {"-2147483648", 2147483647.0, INT32_MIN + 1, Outcome::Republish, 1, -1},
+        {"-2147483648", 2147483647.0, INT32_MIN + 1, Outcome::PublishPlaying, 1, -1},
         // remaining -1 against a guard of -2: no jump
         {"2147483647", std::nan(""), 0, Outcome::Nothing, -2, -4},
         // a clamped length and an unknown position: remaining 0, five seconds from -5 at the second tick
@@ -283,16 +287,76 @@ TEST_F(Monitor, SmallestRemainingDifferenceIsAJump) {
     fake::SetPosition(-1.0);
     expectedRemaining = 2;
     Blocks();
-    EXPECT_EQ(Tick(), Outcome::Republish);
+    EXPECT_EQ(Tick(), Outcome::PublishPlaying);
     EXPECT_EQ(expectedRemaining, INT32_MIN);
 }
 
-TEST_F(Monitor, DialogOkRepublishesAtTheNextPlayingTick) {
+// The dialog's OK asks the next tick to publish what it sees afresh, with
+// the new settings, and only the next: never Playing for a paused track.
+TEST_F(Monitor, DialogOkRepublishesTheObservedStateAtTheNextTick) {
+    const struct {
+        Observation observation;
+        Outcome outcome;
+    } cases[] = {
+        {Observation::PlayingQuiet, Outcome::PublishPlaying},
+        {Observation::Paused, Outcome::PublishPaused},
+        {Observation::Stopped, Outcome::PublishStopped},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.observation));
+        Observe(c.observation);
+        Tick();  // the card now shows the state observed
+        Observe(c.observation);
+        EXPECT_EQ(Tick(), Outcome::Nothing);
+        Observe(c.observation);
+        republishRequested = true;
+        EXPECT_EQ(Tick(), c.outcome);
+        Observe(c.observation);
+        EXPECT_EQ(Tick(), Outcome::Nothing) << "the request was answered twice";
+    }
+}
+
+// A closed track shows as stopped only once it has stayed closed for a
+// second: the player closes a track just before it opens the next. While it
+// waits, a tick asks the player nothing, as the old track's tail may still
+// play without tags.
+TEST_F(Monitor, AClosedTrackShowsOnlyWhenNoTrackFollows) {
     Observe(Observation::PlayingQuiet);
     EXPECT_EQ(Tick(), Outcome::Nothing);
-    expectedRemaining = -1;  // what the dialog's OK sets
-    processCount.store(0);
-    EXPECT_EQ(Tick(), Outcome::Republish);
+    const struct {
+        uint32_t afterMs;  // the tick this long after the close
+        bool reopened;     // a track opened in between
+        Outcome outcome;
+    } cases[] = {
+        {999, false, Outcome::Nothing},         {1000, false, Outcome::PublishStopped},
+        {3000, false, Outcome::PublishStopped}, {500, true, Outcome::Nothing},
+        {3000, true, Outcome::Nothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.afterMs << " ms, reopened " << c.reopened);
+        publishedState = Playing;
+        const size_t before = fake::PresenceCount();
+        dsp->NewTrack(nullptr, nullptr);
+        EXPECT_EQ(fake::PresenceCount(), before) << "the close published at once";
+        fake::AdvanceMonotonicMs(c.afterMs);
+        if (c.reopened) dsp->NewTrack(nullptr, "next.mp3");
+        fake::ClearCalls();
+        Observe(Observation::PlayingQuiet);
+        fake::SetTag(TagFormattedTitle, nullptr);  // the old track's tail: no tags
+        EXPECT_EQ(Tick(), c.outcome);
+        if (c.outcome == Outcome::PublishStopped) {
+            EXPECT_STREQ(fake::LastPresence().details.text, "No tracks playing.");
+            EXPECT_EQ(fake::CallNames(), (Names{"Discord_UpdatePresence"}));
+            Observe(Observation::Stopped);
+            EXPECT_EQ(Tick(), Outcome::Nothing) << "the close was shown twice";
+        } else if (!c.reopened) {
+            EXPECT_TRUE(fake::CallNames().empty()) << "a tick asked the player while the close waited";
+            fake::AdvanceMonotonicMs(1000);
+            Observe(Observation::Stopped);
+            EXPECT_EQ(Tick(), Outcome::PublishStopped);
+        }
+        fake::SetTag(TagFormattedTitle, "Title");
+    }
 }
 
 TEST_F(Monitor, NothingIsAskedOutsideALiveInstance) {

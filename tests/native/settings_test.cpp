@@ -122,7 +122,7 @@ TEST_F(Settings, OutOfRangeWordsAreStoredAndReturnedUnchanged) {
 }
 
 TEST_F(Settings, RestoringShowVersionZeroChangesTheLargeImageTextAtOnce) {
-    dsp->NewTrack(nullptr, nullptr);  // a presence is shown, with the version
+    dsp->NewTrack(nullptr, "song.mp3");  // a presence is shown, with the version
     ASSERT_EQ(fake::PresenceCount(), 1u);
     EXPECT_STREQ(fake::LastPresence().largeImageText.text, VersionedText);
 
@@ -133,7 +133,7 @@ TEST_F(Settings, RestoringShowVersionZeroChangesTheLargeImageTextAtOnce) {
     EXPECT_EQ(fake::CountCalls(fake::Call::GetVersion), 0u) << "the plain name needs no version";
     EXPECT_EQ(fake::PresenceCount(), 1u) << "nothing is sent until the next publication";
 
-    dsp->NewTrack(nullptr, nullptr);
+    dsp->Reset(nullptr);
     EXPECT_STREQ(fake::LastPresence().largeImageText.text, "XMPlay");
 }
 
@@ -293,16 +293,18 @@ TEST_F(DialogOk, ChangedShowVersionRebuildsTheTextBeforeTheClockIsStored) {
     EXPECT_EQ(fake::PresenceCount(), 0u) << "OK sends nothing itself";
 }
 
-TEST_F(DialogOk, AlwaysArmsTheMonitorToRepublish) {
+TEST_F(DialogOk, AlwaysAsksTheMonitorToRepublishAndLeavesItsVariables) {
     for (int changeSomething = 0; changeSomething < 2; ++changeSomething) {
+        republishRequested = false;
         expectedRemaining = 37;
         processCount.store(99);
         if (changeSomething != 0)
             PressOk({IDC_TIME_DISABLED});
         else
             PressOk({IDC_SHOW_ALBUM_DATE, IDC_SHOW_VERSION, IDC_TIME_REMAINING});
-        EXPECT_EQ(expectedRemaining, -1);
-        EXPECT_EQ(processCount.load(), 0u);
+        EXPECT_TRUE(republishRequested.load());
+        EXPECT_EQ(expectedRemaining, 37);
+        EXPECT_EQ(processCount.load(), 99u) << "the block count is Process's: a pause still shows";
     }
 }
 

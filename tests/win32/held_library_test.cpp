@@ -32,6 +32,7 @@ protected:
     void SetUp() override {
         PluginTest::SetUp();
         SetTrack(FullTrack());
+        PauseTrack();
     }
 
     // A held caller must never outlive the test: letting everyone go ends
@@ -43,9 +44,10 @@ protected:
         PluginTest::TearDown();
     }
 
-    // New, then the instance's first tick. The player stands stopped while
-    // the instance starts out taking it for playing, so that tick publishes
-    // Stopped from the window thread; were it to come while a test holds a
+    // New, then the instance's first tick. The player holds the track paused
+    // while the instance starts out taking it for playing, so that tick
+    // publishes Paused from the window thread (and the notifications then
+    // compose the paused track); were it to come while a test holds a
     // publication inside the library, it would wait there on the window
     // thread, where Free must run, and add a presence the test did not make.
     // Later ticks find nothing changed and publish nothing.

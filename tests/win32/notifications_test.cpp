@@ -23,7 +23,7 @@ TEST_F(PluginTest, BeforeTheFirstNewNotificationsDoNothingButBlocksCount) {
     // Blocks flow before New, then the track pauses. Had they not been
     // counted, the first tick would find the count unchanged and publish
     // Paused; counted, it takes the player for playing, and the jump from
-    // the expectation of no track republishes the track.
+    // the expectation of no track publishes the track playing.
     uint32_t blocks = ProcessCallCount();
     ASSERT_TRUE(WaitUntil([&] { return ProcessCallCount() > blocks + 5; }, 2000)) << "no blocks flowed";
     PauseTrack();
@@ -35,13 +35,12 @@ TEST_F(PluginTest, BeforeTheFirstNewNotificationsDoNothingButBlocksCount) {
     std::vector<RecordedCall> first = PresencesIn(ticks[0]);
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(Badge(first[0]), "play") << "blocks fed before New were not counted";
-    // The republication left the stored count at its load value, so the
-    // second tick still sees a change (and Playing is already published);
-    // the third sees none and publishes Paused.
-    EXPECT_TRUE(PresencesIn(ticks[1]).empty());
-    std::vector<RecordedCall> last = PresencesIn(ticks[2]);
-    ASSERT_EQ(last.size(), 1u);
-    EXPECT_EQ(Badge(last[0]), "pause");
+    // The second tick finds the count unchanged since the first and
+    // publishes Paused; the third has nothing new.
+    std::vector<RecordedCall> second = PresencesIn(ticks[1]);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(Badge(second[0]), "pause");
+    EXPECT_TRUE(PresencesIn(ticks[2]).empty());
 }
 
 TEST_F(PluginTest, AfterFreeNotificationsDoNothingButBlocksCount) {
@@ -89,9 +88,9 @@ TEST_F(PluginTest, NotificationsFromTheAudioThreadWhileTicksPublish) {
     OpenTrack(tracks[0], "C:\\Music\\seventeen.mp3");
 
     // Until two ticks have published, the track changes on the window thread
-    // and the title notifications come from the audio thread. The first tick
-    // republishes the newly opened track; after each tick the position jumps
-    // ten seconds ahead, so that the next tick republishes too.
+    // and the title notifications come from the audio thread. After every
+    // second tick the player pauses or resumes, so that a tick publishes the
+    // change (the first tick after a pause still sees blocks from before it).
     const DWORD loopLimitMs = 8 * TickMs + SlackMs;
     DWORD start = GetTickCount();
     int round = 0;
@@ -105,7 +104,11 @@ TEST_F(PluginTest, NotificationsFromTheAudioThreadWhileTicksPublish) {
             ticksSeen = ticks.size();
             fromTicks = 0;
             for (const Tick& tick : ticks) fromTicks += PresencesIn(tick).size();
-            SeekTrack(TrackPosition() + 10.0);
+            if (ticksSeen % 2 == 0 && TrackMode() == PlaybackMode::Playing) {
+                PauseTrack();
+            } else if (ticksSeen % 2 == 0) {
+                PlayTrack();
+            }
         }
         ++round;
         Sleep(5);
@@ -113,17 +116,20 @@ TEST_F(PluginTest, NotificationsFromTheAudioThreadWhileTicksPublish) {
     EXPECT_GE(fromTicks, 2u) << "the ticks did not publish while notifications ran";
 
     // Every presence is whole: texts of one of the two tracks, never a
-    // mixture of two publications or a text released before its copy.
+    // mixture of two publications or a text released before its copy. The
+    // audio moves to a new thread at each resume: a presence from neither
+    // the window thread nor this one came from an audio thread.
     std::vector<RecordedCall> published = PresencesBetween(starting);
     size_t fromAudio = 0;
     size_t malformed = 0;
     for (const RecordedCall& call : published) {
-        if (call.threadId == PlayerAudioThreadId()) ++fromAudio;
+        if (call.threadId != PlayerWindowThreadId() && call.threadId != GetCurrentThreadId()) ++fromAudio;
+        const bool playing = Badge(call) == "play";
         bool whole = titles.count(Text(call.presence.details)) == 1 &&
                      lines.count(Text(call.presence.state)) == 1 &&
-                     Text(call.presence.largeImageText) == "XMPlay v3.8.5.0" && Badge(call) == "play" &&
-                     Text(call.presence.smallImageText) == "Playing" && call.presence.endTimestamp != 0 &&
-                     call.presence.startTimestamp == 0;
+                     Text(call.presence.largeImageText) == "XMPlay v3.8.5.0" &&
+                     Text(call.presence.smallImageText) == (playing ? "Playing" : "Paused") &&
+                     (call.presence.endTimestamp != 0) == playing && call.presence.startTimestamp == 0;
         if (!whole && malformed++ == 0) ADD_FAILURE() << "malformed presence: " << Describe(call);
     }
     EXPECT_EQ(malformed, 0u) << "of " << published.size() << " presences";

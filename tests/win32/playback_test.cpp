@@ -1,6 +1,8 @@
-// A track played through in the stand-in player with the real timer: the
-// presence at the opening, the first tick's republication, a pause, a
-// resume, a seek, the player stopping, and the track being closed.
+// A track played through in the stand-in player with the real timer, the
+// stand-in calling the plug-in as the real player does: the presence at the
+// opening, a pause, seeks while paused and while playing, a resume, the
+// player stopping and playing again, track changes, a closed track and a
+// new title while paused.
 #include <cmath>
 
 #include "harness/harness.h"
@@ -23,18 +25,28 @@ static void ExpectTrackPresence(const RecordedCall& call, const char* badge, con
     EXPECT_EQ(presence.partyMax, 0);
 }
 
-TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
+// The card's clock ends where the track would end from the position the
+// player gave, within the monitor's tolerance of five seconds.
+static void ExpectClockNear(const RecordedCall& call, double position) {
+    const double left = SecondsLeft(call);
+    EXPECT_NEAR(left, 200.0 - position, 5.0) << Describe(call);
+}
+
+// What a tick that found nothing new asks while the track plays.
+static const char QuietPlayingTick[] = "IsPlaying GetTag(-4) Free(-4) GetTime";
+
+TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
     StartInstance();
 
-    // Opening the track publishes it at once, on the thread of the notification.
+    // Opening the track publishes it at once, on the player's worker thread.
     uint32_t opening = Mark();
     OpenTrack(FullTrack(), OpenedFile);
     uint32_t opened = Mark();
     std::vector<RecordedCall> atOpening = PresencesBetween(opening, opened);
-    ASSERT_EQ(atOpening.size(), 1u);
+    ASSERT_EQ(atOpening.size(), 1u) << "the close before the open showed, or the track went out twice";
     ExpectTrackPresence(atOpening[0], "play", "Playing");
     ExpectRemainingClock(atOpening[0], 200);
-    EXPECT_EQ(atOpening[0].threadId, PlayerWindowThreadId());
+    EXPECT_NE(atOpening[0].threadId, PlayerWindowThreadId()) << "the stand-in opened on its window thread";
     EXPECT_EQ(CallOrder(opening, opened),
               "GetTag(-1) GetTime GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
               "Update Free(-1)");
@@ -44,20 +56,13 @@ TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
                                      &record.largeImageText, &record.smallImageKey, &record.smallImageText})
         EXPECT_TRUE(PluginImageContains(text->address)) << "a text of the record lies outside the plug-in";
 
-    // The first tick finds the expectation of no track and republishes.
-    std::optional<Tick> first = WaitForTick(opened, TickMs + SlackMs);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->threadId, PlayerWindowThreadId());
-    std::vector<RecordedCall> republished = PresencesIn(*first);
-    ASSERT_EQ(republished.size(), 1u);
-    ExpectTrackPresence(republished[0], "play", "Playing");
-    ExpectRemainingClock(republished[0], 200);
-
-    // From then on a playing tick publishes nothing.
-    std::optional<Tick> quiet = WaitForTick(first->end, TickMs + SlackMs);
-    ASSERT_TRUE(quiet);
-    EXPECT_TRUE(PresencesIn(*quiet).empty());
-    EXPECT_EQ(CallOrder(quiet->start, quiet->end), "IsPlaying GetTag(-4) Free(-4) GetTime");
+    // The ticks judge the clock by the one the opening published: quiet.
+    std::optional<Tick> second = WaitForTicks(opened, 2, 2 * TickMs + SlackMs);
+    ASSERT_TRUE(second);
+    for (const Tick& tick : TicksBetween(opened, second->end + 1)) {
+        EXPECT_TRUE(PresencesIn(tick).empty()) << "the opened track went out again";
+        EXPECT_EQ(CallOrder(tick.start, tick.end), QuietPlayingTick);
+    }
 
     // A pause shows within two ticks: the first may still see blocks that
     // came before the pause.
@@ -83,35 +88,48 @@ TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
     EXPECT_EQ(CallOrder(pausedTick->start, pausedTick->end), "IsPlaying");
     EXPECT_NEAR(TrackPosition(), pausedAt, 0.001) << "the stand-in's position stands still while paused";
 
-    // A resume shows Playing again with a clock from the position it resumed at.
+    // Seeks while paused, one and then three in a row: each Reset shows the
+    // track paused, never playing, and no tick shows it playing either.
+    uint32_t seeking = Mark();
+    SeekTrack(100);
+    std::vector<RecordedCall> afterSeek = PresencesBetween(seeking, Mark());
+    ASSERT_EQ(afterSeek.size(), 1u) << "the seek's Reset published nothing";
+    ExpectTrackPresence(afterSeek[0], "pause", "Paused");
+    EXPECT_EQ(afterSeek[0].presence.endTimestamp, 0);
+    for (double to : {20.0, 150.0, 60.0}) SeekTrack(to);
+    std::optional<Tick> afterSeeks = WaitForTicks(Mark(), 2, 2 * TickMs + SlackMs);
+    ASSERT_TRUE(afterSeeks);
+    for (const RecordedCall& call : PresencesBetween(seeking))
+        EXPECT_EQ(Badge(call), "pause") << "a seek while paused showed " << Describe(call);
+    EXPECT_EQ(PresencesBetween(seeking).size(), 4u) << "one presence for each seek's Reset, none from ticks";
+
+    // The resume shows Playing with the clock from where the seeks left it.
     uint32_t resuming = Mark();
     PlayTrack();
     std::optional<RecordedCall> resumed = WaitForPresence(resuming, 2 * TickMs + SlackMs);
     ASSERT_TRUE(resumed) << "no presence within two ticks of the resume";
     ExpectTrackPresence(*resumed, "play", "Playing");
     ExpectRemainingClock(*resumed, 200);
+    ExpectClockNear(*resumed, 60.0);
+    std::optional<Tick> afterResume = WaitForTick(resumed->sequence, TickMs + SlackMs);
+    ASSERT_TRUE(afterResume);
+    EXPECT_TRUE(PresencesIn(*afterResume).empty()) << "the resume went out twice";
 
-    // Once the ticks are quiet again, a seek of more than five seconds is
-    // republished at the next tick.
-    std::optional<Tick> settled;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (const Tick& tick : TicksBetween(resumed->sequence))
-                if (PresencesIn(tick).empty()) settled = tick;
-            return settled.has_value();
-        },
-        3 * TickMs + SlackMs))
-        << "the ticks after the resume kept publishing";
-    uint32_t seeking = Mark();
+    // A seek while playing shows at once, through its Reset on the window
+    // thread, and no tick repeats it.
+    seeking = Mark();
     SeekTrack(TrackPosition() + 60);
-    std::optional<Tick> seekTick = WaitForTick(seeking, TickMs + SlackMs);
-    ASSERT_TRUE(seekTick);
-    std::vector<RecordedCall> afterSeek = PresencesIn(*seekTick);
-    ASSERT_EQ(afterSeek.size(), 1u) << "the seek was not republished at the first tick after it";
+    uint32_t sought = Mark();
+    afterSeek = PresencesBetween(seeking, sought);
+    ASSERT_EQ(afterSeek.size(), 1u) << "the seek did not show at once";
     ExpectTrackPresence(afterSeek[0], "play", "Playing");
     ExpectRemainingClock(afterSeek[0], 200);
+    EXPECT_EQ(afterSeek[0].threadId, PlayerWindowThreadId());
+    std::optional<Tick> afterPlayingSeek = WaitForTicks(sought, 2, 2 * TickMs + SlackMs);
+    ASSERT_TRUE(afterPlayingSeek);
+    EXPECT_TRUE(PresencesBetween(sought).empty()) << "a tick repeated the seek";
 
-    // The player stopping shows the stopped presence at the next tick.
+    // The player stopping (no NewTrack) shows the stopped presence at the next tick.
     uint32_t stopping = Mark();
     StopTrack();
     std::optional<Tick> stopTick = WaitForTick(stopping, TickMs + SlackMs);
@@ -126,24 +144,95 @@ TEST_F(PluginTest, ATrackPlayedPausedResumedSeekedAndStopped) {
     EXPECT_EQ(card.startTimestamp, 0);
     EXPECT_EQ(card.endTimestamp, 0);
     EXPECT_EQ(CallOrder(stopTick->start, stopTick->end), "IsPlaying Update");
+
+    // Played again from stopped, as from the end of the list: SetFormat
+    // only, and the next tick shows the track from its start. A stop after
+    // that shows again at the next tick, whatever path showed the track.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "first play from stopped" : "second play from stopped");
+        uint32_t playing = Mark();
+        PlayTrack();
+        std::optional<Tick> playTick = WaitForTick(playing, TickMs + SlackMs);
+        ASSERT_TRUE(playTick);
+        std::vector<RecordedCall> replayed = PresencesIn(*playTick);
+        ASSERT_EQ(replayed.size(), 1u) << "play from stopped did not show at the next tick";
+        ExpectTrackPresence(replayed[0], "play", "Playing");
+        ExpectClockNear(replayed[0], TrackPosition());
+        stopping = Mark();
+        StopTrack();
+        stopTick = WaitForTick(stopping, TickMs + SlackMs);
+        ASSERT_TRUE(stopTick);
+        stopped = PresencesIn(*stopTick);
+        ASSERT_EQ(stopped.size(), 1u) << "the stop after a play from stopped never showed";
+        EXPECT_EQ(Badge(stopped[0]), "stopped");
+    }
 }
 
-TEST_F(PluginTest, ClosingTheTrackShowsTheStoppedPresenceAtOnce) {
+// The next track, by key and at a natural end: the player closes the old
+// track just before it opens the new one, and the card goes from one track
+// to the next without "No tracks playing." between, each shown once.
+TEST_F(PluginTest, TrackChangesShowTheNextTrackWithoutAStopBetween) {
+    StartInstance();
+    OpenTrack(FullTrack(), OpenedFile);
+    const struct {
+        const char* way;
+        bool naturalEnd;
+        const char* title;
+    } changes[] = {
+        {"by key", false, "Ghosts"},
+        {"at the natural end", true, "Black Cat"},
+        {"by key again", false, "Runaway"},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.way);
+        // Land the change just before a tick: at a natural end the tick then
+        // falls in the old track's tail, with no tags.
+        std::optional<Tick> before = WaitForTick(Mark(), TickMs + SlackMs);
+        ASSERT_TRUE(before);
+        if (change.naturalEnd) Sleep(TickMs - TailMs / 2);
+        uint32_t changing = Mark();
+        if (change.naturalEnd) {
+            PlayOnToTrack(FullTrack(change.title), OpenedFile);
+        } else {
+            OpenTrack(FullTrack(change.title), OpenedFile);
+        }
+        std::optional<Tick> after = WaitForTicks(Mark(), 2, 2 * TickMs + SlackMs);
+        ASSERT_TRUE(after);
+        std::vector<RecordedCall> shown = PresencesBetween(changing);
+        ASSERT_EQ(shown.size(), 1u) << "the change showed more than the next track";
+        EXPECT_EQ(Text(shown[0].presence.details), change.title);
+        EXPECT_EQ(Badge(shown[0]), "play");
+        ExpectRemainingClock(shown[0], 200);
+    }
+}
+
+TEST_F(PluginTest, AClosedTrackThatStaysClosedShowsWithinThreeSeconds) {
     StartInstance();
     OpenTrack(FullTrack(), OpenedFile);
     uint32_t closing = Mark();
     CloseTrack();
     uint32_t closed = Mark();
-    std::vector<RecordedCall> atClosing = PresencesBetween(closing, closed);
-    ASSERT_EQ(atClosing.size(), 1u);
-    EXPECT_EQ(Text(atClosing[0].presence.details), "No tracks playing.");
-    EXPECT_EQ(Text(atClosing[0].presence.state), "");
-    EXPECT_EQ(Badge(atClosing[0]), "stopped");
-    EXPECT_EQ(Text(atClosing[0].presence.smallImageText), "Stopped");
-    EXPECT_EQ(atClosing[0].presence.startTimestamp, 0);
-    EXPECT_EQ(atClosing[0].presence.endTimestamp, 0);
-    EXPECT_EQ(Text(atClosing[0].presence.largeImageText), "XMPlay v3.8.5.0");
-    EXPECT_EQ(CallOrder(closing, closed), "Update") << "a closed track needs nothing from the player";
+    EXPECT_TRUE(PresencesBetween(closing, closed).empty()) << "the close showed before a track could follow";
+    EXPECT_EQ(CallOrder(closing, closed), "") << "a closed track needs nothing from the player";
+    std::optional<RecordedCall> shown = WaitForPresence(closing, 3000 + SlackMs);
+    ASSERT_TRUE(shown) << "the closed track never showed";
+    EXPECT_GE(shown->wallClockMs -
+                  PlayerCallsBetween(closing, closed, PlayerCallKind::SlotEnter).back().wallClockMs,
+              1000)
+        << "the close showed before a second had passed";
+    EXPECT_EQ(Text(shown->presence.details), "No tracks playing.");
+    EXPECT_EQ(Text(shown->presence.state), "");
+    EXPECT_EQ(Badge(*shown), "stopped");
+    EXPECT_EQ(Text(shown->presence.smallImageText), "Stopped");
+    EXPECT_EQ(shown->presence.startTimestamp, 0);
+    EXPECT_EQ(shown->presence.endTimestamp, 0);
+    EXPECT_EQ(Text(shown->presence.largeImageText), "XMPlay v3.8.5.0");
+    std::optional<Tick> showTick = TickContaining(shown->sequence, TickMs);
+    ASSERT_TRUE(showTick);
+    EXPECT_EQ(CallOrder(showTick->start, showTick->end), "Update");
+    std::optional<Tick> later = WaitForTicks(showTick->end, 2, 2 * TickMs + SlackMs);
+    ASSERT_TRUE(later);
+    EXPECT_TRUE(PresencesBetween(showTick->end).empty()) << "the closed track showed twice";
 }
 
 TEST_F(PluginTest, TitleChangeAndResetRepublishThePlayersFormattedTitle) {
@@ -172,4 +261,19 @@ TEST_F(PluginTest, TitleChangeAndResetRepublishThePlayersFormattedTitle) {
     published = PresencesBetween(before, Mark());
     ASSERT_EQ(published.size(), 1u);
     EXPECT_EQ(Badge(published[0]), "play");
+
+    // A new title while paused shows the new title, paused.
+    uint32_t pausing = Mark();
+    PauseTrack();
+    ASSERT_TRUE(WaitForPresence(pausing, 2 * TickMs + SlackMs, [](const RecordedCall& call) {
+        return Badge(call) == "pause";
+    })) << "the pause never showed";
+    SetTrack(FullTrack("Ladytron - Runaway"));
+    before = Mark();
+    NotifyNewTitle("Runaway");
+    published = PresencesBetween(before, Mark());
+    ASSERT_EQ(published.size(), 1u);
+    EXPECT_EQ(Text(published[0].presence.details), "Ladytron - Runaway");
+    EXPECT_EQ(Badge(published[0]), "pause") << "a new title while paused showed the track playing";
+    EXPECT_EQ(published[0].presence.endTimestamp, 0);
 }

@@ -4,7 +4,9 @@
 // every presence the library receives carries both lines of one track. The
 // player answers slowly on its window thread and gives each tick one view
 // of the track, so that the audio thread keeps publishing later tracks
-// while each tick composes and publishes its own.
+// while each tick composes and publishes its own. Each track is left
+// paused: the opening shows it playing, so the next tick publishes it
+// paused.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,7 +31,7 @@ static const DWORD PaceMs = 5;
 // The log is forgotten this often; the last stretch stays for a failure's transcript.
 static const DWORD ForgetEveryMs = 1000;
 // Ticks that must have published: each tick that comes a track change
-// after the previous one republishes (some 30 in a minute).
+// after the previous one publishes the track paused (some 30 in a minute).
 static const uint32_t MinimumTickPublications = 20;
 // The player takes this long over each call it answers on the window
 // thread: a republishing tick makes 15 calls, so it runs for some 150 ms,
@@ -45,8 +47,7 @@ static const uint32_t MinimumOvertakenTicks = 15;
 static const char TrackFile[] = "C:\\Music\\numbered.mp3";
 
 // Track n: "Title n", "Album n" of 2009, and a length 10 s longer than the
-// previous track's, so that a tick after a track change sees its remaining
-// time jump and republishes.
+// previous track's.
 static StandinTrack NumberedTrack(uint32_t number) {
     std::string title = "Title " + std::to_string(number);
     std::string album = "Album " + std::to_string(number);
@@ -155,8 +156,9 @@ TEST_F(PluginTest, AMinuteOfNotificationsAgainstTicksKeepsEveryRecordWhole) {
     watchdogStop = false;
     std::thread watchdog(WatchProgress);
 
-    // Every TrackEveryMs the audio thread opens the next track itself, then
-    // sends NewTrack; in between it sends NewTitle and Reset. A tick sees
+    // Every TrackEveryMs the audio thread opens the next track itself,
+    // paused, then sends NewTrack; in between it sends NewTitle and Reset,
+    // which publish the track as the monitor last saw it. A tick sees
     // the track as it was when the tick began, so that every composition
     // has the lines of one track while the audio thread composes later
     // tracks during the tick.
@@ -177,7 +179,8 @@ TEST_F(PluginTest, AMinuteOfNotificationsAgainstTicksKeepsEveryRecordWhole) {
         if (static_cast<int32_t>(now - nextChange) >= 0) {
             ++track;
             stage = "opening a track";
-            RunOnAudioThread([track] { OpenTrackOnThisThread(NumberedTrack(track), TrackFile); });
+            RunOnAudioThread(
+                [track] { OpenTrackOnThisThread(NumberedTrack(track), TrackFile, PlaybackMode::Paused); });
             ++sent;
             ++progress;
             nextChange += TrackEveryMs;
@@ -225,7 +228,7 @@ TEST_F(PluginTest, AMinuteOfNotificationsAgainstTicksKeepsEveryRecordWhole) {
     EXPECT_EQ(mostInside, 1u) << "two publications were inside the library at once";
     EXPECT_GE(ticks, MinimumTickPublications) << "the timer fell behind";
     EXPECT_GE(fromWindow.load(), MinimumTickPublications)
-        << "the ticks did not republish the changing tracks";
+        << "the ticks did not publish the changing tracks paused";
     EXPECT_LE(fromWindow.load(), ticks) << "a tick published more than once";
     EXPECT_GE(overtakenTicks.load(), MinimumOvertakenTicks)
         << "the ticks hardly ever published while the audio thread published another track: the run proved "

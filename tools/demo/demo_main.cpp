@@ -1,6 +1,7 @@
 // A scripted session of the stand-in player with the real plug-in, about a
 // minute long, printing what the player does and, through the recording
-// stand-in of discord-rpc.dll, what the Discord profile would show.
+// stand-in of discord-rpc.dll, what the Discord profile would show. The
+// stand-in calls the plug-in as the real XMPlay does.
 //   nowglow-demo.exe [path\to\XMP-Nowglow.dll]
 #include <cstdio>
 #include <string>
@@ -81,13 +82,28 @@ static void PlaySession(void) {
     Sleep(5000);
 
     uint32_t any = PresenceCount(nullptr);
-    Say("you drag the position to 3:00");
+    Say("you drag the position to 3:00 (Reset)");
     SeekTrack(180);
     AwaitPresence(any, nullptr);
     Sleep(5000);
 
-    Say("opens \"Boards of Canada - Roygbiv\", an OGG file without an album tag, 2:31 long");
-    OpenTrack(Track("Boards of Canada - Roygbiv", "151", nullptr, "1998", "OGG"), "C:\\Music\\roygbiv.ogg");
+    paused = PresenceCount("pause");
+    Say("you press pause, then drag the position to 4:00: the card stays paused");
+    PauseTrack();
+    AwaitPresence(paused, "pause");
+    SeekTrack(240);
+    Sleep(3000);
+    playing = PresenceCount("play");
+    Say("you press play again");
+    PlayTrack();
+    AwaitPresence(playing, "play");
+    Sleep(3000);
+
+    Say("the track ends and the next begins: \"Boards of Canada - Roygbiv\", an OGG file without an album "
+        "tag, "
+        "2:31 long");
+    PlayOnToTrack(Track("Boards of Canada - Roygbiv", "151", nullptr, "1998", "OGG"),
+                  "C:\\Music\\roygbiv.ogg");
     Sleep(7000);
 
     Say("restores saved settings: no year, no version, elapsed time (SetConfig; nothing is sent yet)");
@@ -105,12 +121,8 @@ static void PlaySession(void) {
     AwaitPresence(stopped, "stopped");
     Sleep(3000);
 
-    Say("closes the track");
-    CloseTrack();
-    Sleep(2000);
-
-    Say("ends the plug-in (Free)");
-    PluginFree();
+    Say("you close XMPlay (SetFormat, NewTrack with no file, GetConfig, Free)");
+    ClosePlayer();
 }
 
 int main(int argc, char** argv) {

@@ -1,4 +1,6 @@
-// The fixed wall clock the native tests link in place of the real one.
+// The fixed clocks the native tests link in place of the real ones: a wall
+// clock that stands where the test sets it, and a monotonic count that moves
+// only when the test advances it.
 #include <atomic>
 
 #include "fakes/fakes_internal.h"
@@ -8,14 +10,18 @@ namespace fake {
 
 static std::atomic<int64_t> now{DefaultNow};
 static std::atomic<int> reads;
+static std::atomic<uint32_t> monotonicMs{DefaultMonotonicMs};
 
 void SetWallClock(int64_t secondsSince1970) { now.store(secondsSince1970); }
 
 int ClockReads(void) { return reads.load(); }
 
+void AdvanceMonotonicMs(uint32_t ms) { monotonicMs.fetch_add(ms); }
+
 void ResetClock(void) {
     now.store(DefaultNow);
     reads.store(0);
+    monotonicMs.store(DefaultMonotonicMs);
 }
 
 }  // namespace fake
@@ -24,3 +30,5 @@ int64_t ReadWallClock(void) {
     fake::reads.fetch_add(1);
     return fake::now.load();
 }
+
+uint32_t ReadMonotonicMs(void) { return fake::monotonicMs.load(); }

@@ -4,6 +4,7 @@
 
 #include "fakes/fakes_internal.h"
 #include "plugin/plugin_state.h"
+#include "presence/publisher.h"
 
 namespace fake {
 
@@ -20,6 +21,9 @@ static void ResetPluginState(void) {
     publishedState = Playing;
     observedState = Playing;
     lastProcessCount = 0;
+    republishRequested.store(false);
+    notifiedPositionPending.store(false);
+    notifiedPosition.store(0);
     instanceLive.store(false);
     std::memset(versionText, 0, sizeof versionText);
     std::memset(detailsBuffer, 0, sizeof detailsBuffer);
@@ -34,6 +38,8 @@ void StoreSettings(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode)
 }
 
 void Reset(void) {
+    // Taken before the fakes' mutex: a publication takes them in that order.
+    CancelClosedTrack();
     std::lock_guard<std::mutex> hold(FakeMutex());
     ResetPluginState();
     ResetLog();

@@ -240,4 +240,9 @@ void SetWallClock(int64_t secondsSince1970);
 // How many times ReadWallClock was called since Reset.
 int ClockReads(void);
 
+// The monotonic count starts just below its wrap, so that every wait a test
+// measures also crosses it.
+enum : uint32_t { DefaultMonotonicMs = 0xFFFFF000u };
+void AdvanceMonotonicMs(uint32_t ms);
+
 }  // namespace fake
