@@ -590,9 +590,9 @@ void ModelTick(Expected& expected) {
     if (observed == Playing) {
         const int32_t length = ExpectedLength();
         const int32_t remaining = Wrap32(static_cast<int64_t>(length) - ExpectedPosition(model.position));
-        const int32_t expectedRemaining = ModelExpectedRemaining(length, remaining);
-        jumped = std::llabs(Wrap32(static_cast<int64_t>(remaining) - expectedRemaining)) > 5;
-        model.expectedRemaining = jumped || republish || changed ? remaining : expectedRemaining;
+        const int32_t expectedNow = ModelExpectedRemaining(length, remaining);
+        jumped = std::llabs(Wrap32(static_cast<int64_t>(remaining) - expectedNow)) > 5;
+        model.expectedRemaining = jumped || republish || changed ? remaining : expectedNow;
     }
     if (jumped || republish || changed) Publish(expected, observed);
 }
