@@ -15,8 +15,17 @@
 #include "host/xmp_host.h"
 #include "presence/discord_rpc.h"
 
-// Every text buffer holds at most 127 bytes of text and its terminating zero.
-enum : uint32_t { TextBufferSize = 128 };
+// Discord shows a text of up to 128 UTF-16 code units and refuses a longer
+// one. A presence line is measured in those units and cut to them. The most
+// bytes a unit takes in UTF-8 is three (a character up to U+FFFF; one above
+// takes four bytes for its two units), so a text buffer holds 128 such
+// units, or a one-unit line and its three-byte padding, and the
+// terminating zero.
+enum : uint32_t {
+    LineUnitLimit = 128,
+    MostBytesPerUnit = 3,
+    TextBufferSize = LineUnitLimit * MostBytesPerUnit + 1,
+};
 
 // What the monitor infers and the badge shows.
 enum PlaybackState : int32_t {

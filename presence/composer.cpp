@@ -26,24 +26,68 @@ TimeArguments ReadTimeArguments(void) {
     return arguments;
 }
 
+// Appends the parts in order while the line stays within unitLimit units;
+// true when all of them went in whole.
+static bool AppendPartsWithin(LineBuilder* line, const char* const* parts, uint32_t count, uint32_t unitLimit) {
+    for (uint32_t index = 0; index < count; index++) {
+        if (!AppendWithin(line, parts[index], unitLimit)) return false;
+    }
+    return true;
+}
+
+// The line made of the parts, cut at its end like any line too long for
+// Discord: whole within LineUnitLimit units, else its longest prefix of
+// whole characters that leaves a unit for the ellipsis, and the ellipsis.
+// A one-unit line is padded when it is published.
+static void FormatCutAtEnd(char* lineBuffer, const char* const* parts, uint32_t count) {
+    LineBuilder line;
+    StartLine(&line, lineBuffer);
+    uint32_t units = 0;
+    for (uint32_t index = 0; index < count; index++) units += MeasureUnits(parts[index], LineUnitLimit);
+    if (units <= LineUnitLimit) {
+        AppendPartsWithin(&line, parts, count, LineUnitLimit);
+    } else {
+        AppendPartsWithin(&line, parts, count, LineUnitLimit - 1);
+        AppendEllipsis(&line);
+    }
+}
+
+// The album and the date in parentheses. Too long for Discord, the album is
+// cut before the date, which stays whole ("A Long Alb... (1998)"); a date
+// too long for that makes the line cut at its end like any other.
+static void FormatAlbumWithDate(char* lineBuffer, const char* album, const char* date) {
+    const char* const parts[] = {album, " (", date, ")"};
+    const uint32_t dateUnits = MeasureUnits(" (", LineUnitLimit) + MeasureUnits(date, LineUnitLimit) + 1;
+    const uint32_t albumUnits = MeasureUnits(album, LineUnitLimit);
+    if (albumUnits + dateUnits <= LineUnitLimit || dateUnits >= LineUnitLimit) {
+        FormatCutAtEnd(lineBuffer, parts, 4);
+        return;
+    }
+    LineBuilder line;
+    StartLine(&line, lineBuffer);
+    AppendWithin(&line, album, LineUnitLimit - 1 - dateUnits);
+    AppendEllipsis(&line);
+    AppendPartsWithin(&line, parts + 1, 3, LineUnitLimit);
+}
+
 // The second line: the album, with the date in parentheses when asked for and
 // known; without an album, the file type followed by " File"; with neither,
 // nothing, as there is nothing to say about the track.
 static void FormatAlbumLine(char* line, const char* album, const char* date, const char* fileType) {
-    TextBuilder builder;
-    StartText(&builder, line, TextBufferSize);
     if (!album) {
-        if (!fileType) return;
-        AppendText(&builder, fileType);
-        AppendText(&builder, " File");
+        const char* const parts[] = {fileType, " File"};
+        if (!fileType) {
+            line[0] = '\0';
+            return;
+        }
+        FormatCutAtEnd(line, parts, 2);
         return;
     }
-    AppendText(&builder, album);
     if (settings.showAlbumDate.load(std::memory_order_relaxed) != 0 && date) {
-        AppendText(&builder, " (");
-        AppendText(&builder, date);
-        AppendText(&builder, ")");
+        FormatAlbumWithDate(line, album, date);
+        return;
     }
+    FormatCutAtEnd(line, &album, 1);
 }
 
 void ComposeTrackTexts(const char* title, TrackLines* lines) {

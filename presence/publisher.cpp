@@ -64,10 +64,11 @@ static void FormatVersionText(char* text, int32_t showVersion) {
     }
 }
 
-// Installs text as the hover text. Called with the publication lock held.
+// Installs text as the hover text, measured and cut as any presence line.
+// Called with the publication lock held.
 static void InstallVersionText(const char* text) {
     CopyText(versionText, TextBufferSize, text);
-    CopyText(largeImageTextBuffer, TextBufferSize, versionText);
+    CopyLine(largeImageTextBuffer, versionText);
     presence.largeImageText = largeImageTextBuffer;
 }
 

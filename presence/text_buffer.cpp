@@ -1,5 +1,5 @@
-// Bounded copying and formatting into the fixed text buffers, and the padding
-// of one-character presence lines.
+// Bounded copying and formatting into the fixed text buffers, and the
+// presence lines measured, cut and padded as Discord needs them.
 #include "presence/text_buffer.h"
 
 #include <cstring>
@@ -66,15 +66,27 @@ uint32_t CopyText(char* buffer, uint32_t size, const char* text) {
     return builder.length;
 }
 
+// U+2026 HORIZONTAL ELLIPSIS in UTF-8, one unit.
+static const char Ellipsis[] = "\xE2\x80\xA6";
+
+// One character of a UTF-8 text: its bytes and its UTF-16 units.
+struct Character {
+    uint32_t bytes;
+    uint32_t units;
+};
+
 static bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-bool IsOneCharacter(const char* text, uint32_t length) {
-    if (length == 1) return true;
-    if (length < 2 || length > 4) return false;
+// The character at text, which is not at its terminating zero. A
+// well-formed sequence is one character of one unit, or of two above
+// U+FFFF; any other byte is a character of its own, one unit. The range
+// the second byte must lie in excludes overlong forms, surrogates and
+// values beyond U+10FFFF. No byte past a zero is read: a zero is no
+// continuation byte.
+static Character NextCharacter(const char* text) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-    unsigned char lead = bytes[0];
-    // The range the second byte must lie in excludes overlong forms,
-    // surrogates and values beyond U+10FFFF.
+    const Character single = {1, 1};
+    const unsigned char lead = bytes[0];
     unsigned char low = 0x80;
     unsigned char high = 0xBF;
     uint32_t expected;
@@ -89,18 +101,72 @@ bool IsOneCharacter(const char* text, uint32_t length) {
         if (lead == 0xF0) low = 0x90;
         if (lead == 0xF4) high = 0x8F;
     } else {
-        return false;
+        return single;
     }
-    if (length != expected || bytes[1] < low || bytes[1] > high) return false;
-    for (uint32_t i = 2; i < length; i++) {
-        if (!IsContinuation(bytes[i])) return false;
+    if (bytes[1] < low || bytes[1] > high) return single;
+    for (uint32_t i = 2; i < expected; i++) {
+        if (!IsContinuation(bytes[i])) return single;
+    }
+    const Character whole = {expected, expected == 4 ? 2u : 1u};
+    return whole;
+}
+
+uint32_t MeasureUnits(const char* text, uint32_t limit) {
+    uint32_t units = 0;
+    if (!text) return 0;
+    while (*text != '\0' && units <= limit) {
+        const Character next = NextCharacter(text);
+        units += next.units;
+        text += next.bytes;
+    }
+    return units <= limit ? units : limit + 1;
+}
+
+void StartLine(LineBuilder* line, char* buffer) {
+    line->buffer = buffer;
+    line->length = 0;
+    line->units = 0;
+    buffer[0] = '\0';
+}
+
+// Appends one character's bytes; the caller has checked its units. The byte
+// bound holds by itself (a unit is at most three bytes, and a line at most
+// LineUnitLimit units), and is kept here too, so that no line can pass it.
+static bool AppendCharacter(LineBuilder* line, const char* bytes, Character character) {
+    if (character.bytes > TextBufferSize - 1 - line->length) return false;
+    std::memcpy(line->buffer + line->length, bytes, character.bytes);
+    line->length += character.bytes;
+    line->units += character.units;
+    line->buffer[line->length] = '\0';
+    return true;
+}
+
+bool AppendWithin(LineBuilder* line, const char* text, uint32_t unitLimit) {
+    if (!text) return true;
+    if (unitLimit > LineUnitLimit) unitLimit = LineUnitLimit;
+    while (*text != '\0') {
+        const Character next = NextCharacter(text);
+        if (line->units + next.units > unitLimit) return false;
+        if (!AppendCharacter(line, text, next)) return false;
+        text += next.bytes;
     }
     return true;
 }
 
+void AppendEllipsis(LineBuilder* line) { AppendWithin(line, Ellipsis, LineUnitLimit); }
+
+void FinishLine(LineBuilder* line) {
+    if (line->units == 1) AppendWithin(line, ZeroWidthSpace, LineUnitLimit);
+}
+
 void CopyLine(char* buffer, const char* text) {
-    TextBuilder builder;
-    StartText(&builder, buffer, TextBufferSize);
-    AppendText(&builder, text);
-    if (IsOneCharacter(buffer, builder.length)) AppendText(&builder, ZeroWidthSpace);
+    LineBuilder line;
+    StartLine(&line, buffer);
+    if (MeasureUnits(text, LineUnitLimit) <= LineUnitLimit) {
+        AppendWithin(&line, text, LineUnitLimit);
+    } else {
+        AppendWithin(&line, text, LineUnitLimit - 1);
+        AppendEllipsis(&line);
+    }
+    FinishLine(&line);
 }

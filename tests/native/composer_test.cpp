@@ -74,16 +74,52 @@ TEST_F(Composer, SecondLineNamesTheAlbumWithItsDateOrTheFileType) {
     }
 }
 
-TEST_F(Composer, ASecondLineTooLongForItsBufferIsSentEmpty) {
-    const std::string album(120, 'a');
-    fake::SetTag(TagAlbum, album.c_str());
-    fake::SetTag(TagDate, "2001");  // 120 + " (2001)" = 127 bytes: fits
-    dsp->Reset(nullptr);
-    EXPECT_EQ(std::string(fake::LastPresence().state.text), album + " (2001)");
-    fake::SetTag(TagDate, "20012");  // 128 bytes: does not
-    dsp->Reset(nullptr);
-    EXPECT_STREQ(fake::LastPresence().state.text, "");
-    EXPECT_STREQ(fake::LastPresence().details.text, "Artist - Title");
+// A second line too long for Discord (128 UTF-16 units) is cut after a whole
+// character and ends in an ellipsis; a year in parentheses stays whole, the
+// album cut before it, unless the year itself leaves no room for that.
+TEST_F(Composer, ASecondLineTooLongForDiscordIsCutBeforeItsYear) {
+    const std::string ellipsis = "\xE2\x80\xA6";
+    const std::string cyrillic = "\xD0\x96";  // one unit, two bytes
+    const std::string emoji = "\xF0\x9F\x8E\xB5";  // two units, four bytes
+    auto times = [](const std::string& text, size_t count) {
+        std::string repeated;
+        for (size_t i = 0; i < count; i++) repeated += text;
+        return repeated;
+    };
+    const struct {
+        const char* name;
+        std::string album;
+        std::string date;
+        const char* fileType;
+        std::string line;
+    } cases[] = {
+        {"album and year of 128 units", std::string(121, 'a'), "1998", "MP3", std::string(121, 'a') + " (1998)"},
+        {"one unit more: the album is cut", std::string(122, 'a'), "1998", "MP3",
+         std::string(120, 'a') + ellipsis + " (1998)"},
+        {"Cyrillic album", times(cyrillic, 121), "1998", "MP3", times(cyrillic, 121) + " (1998)"},
+        {"Cyrillic album cut", times(cyrillic, 200), "1998", "MP3", times(cyrillic, 120) + ellipsis + " (1998)"},
+        {"the cut would split a pair of units", std::string(119, 'a') + emoji + "b", "1998", "MP3",
+         std::string(119, 'a') + ellipsis + " (1998)"},
+        {"a date that leaves no room is cut with the line", "Album", std::string(130, '9'), "MP3",
+         "Album (" + std::string(120, '9') + ellipsis},
+        {"a date that leaves room for the ellipsis alone", "AB", std::string(124, '9'), "MP3",
+         ellipsis + " (" + std::string(124, '9') + ")"},
+        {"the file type cut at the end", "", "", nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Track track = fullTrack;
+        track.album = c.fileType == nullptr ? nullptr : c.album.c_str();
+        track.date = c.date.c_str();
+        const std::string longType(130, 't');
+        track.fileType = c.fileType == nullptr ? longType.c_str() : c.fileType;
+        fake::SetTrack(track);
+        settings.showAlbumDate = 1;
+        dsp->Reset(nullptr);
+        const std::string expected = c.fileType == nullptr ? std::string(127, 't') + ellipsis : c.line;
+        EXPECT_EQ(std::string(fake::LastPresence().state.text), expected);
+        EXPECT_STREQ(fake::LastPresence().details.text, "Artist - Title");
+    }
 }
 
 struct OrderCase {

@@ -199,11 +199,12 @@ struct LineCase {
     std::string sent;
 };
 
-TEST_F(Publisher, LinesGoOutWholeEmptyOrPaddedButNeverCut) {
+TEST_F(Publisher, LinesGoOutWholeCutWithAnEllipsisOrPadded) {
+    const std::string ellipsis = "\xE2\x80\xA6";
     const LineCase cases[] = {
-        {std::string(127, 'a'), std::string(127, 'a')},
-        {std::string(128, 'a'), ""},
-        {std::string(500, 'a'), ""},
+        {std::string(128, 'a'), std::string(128, 'a')},
+        {std::string(129, 'a'), std::string(127, 'a') + ellipsis},
+        {std::string(500, 'a'), std::string(127, 'a') + ellipsis},
         {"x", "x" + ZeroWidthSpace},
         {"\xC3\xA9", "\xC3\xA9" + ZeroWidthSpace},
         {"xy", "xy"},

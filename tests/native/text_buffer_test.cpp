@@ -1,5 +1,6 @@
-// Bounded copies and formatting into the fixed buffers, and the padding of
-// one-character presence lines.
+// Bounded copies and formatting into the fixed buffers, and the presence
+// lines as Discord measures them: in UTF-16 units, cut with an ellipsis
+// past 128, padded at one.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,12 +29,12 @@ bool GuardIntact(const GuardedBuffer& buffer) {
 }
 
 TEST(CopyText, CopiesWholeTextsAndEmptiesTheBufferForOnesThatDoNotFit) {
-    const std::string fits(127, 'x');
-    const std::string tooLong(128, 'y');
+    const std::string fits(TextBufferSize - 1, 'x');
+    const std::string tooLong(TextBufferSize, 'y');
     GuardedBuffer buffer;
 
     Fill(&buffer);
-    EXPECT_EQ(CopyText(buffer.bytes, TextBufferSize, fits.c_str()), 127u);
+    EXPECT_EQ(CopyText(buffer.bytes, TextBufferSize, fits.c_str()), TextBufferSize - 1);
     EXPECT_EQ(std::string(buffer.bytes), fits);
 
     Fill(&buffer);
@@ -72,45 +73,43 @@ TEST(TextBuilder, FailsAsAWholeOnceATextNoLongerFits) {
     EXPECT_STREQ(wide, "4294967295");
 }
 
-struct CharacterCase {
+struct UnitCase {
     const char* text;
-    bool oneCharacter;
+    uint32_t units;
 };
 
-TEST(IsOneCharacter, CountsASingleByteOrOneWellFormedSequence) {
-    const CharacterCase cases[] = {
-        {"a", true},
-        {"\xC3\xA9", true},          // é
-        {"\xE2\x82\xAC", true},      // €
-        {"\xF0\x9F\x98\x80", true},  // an emoji
-        {"\x80", true},              // a lone continuation byte is one byte
-        {"\xC3", true},              // so is a lone lead byte
-        {"", false},
-        {"ab", false},
-        {"a\xC3\xA9", false},
-        {"\xC3\xA9\xC3\xA9", false},  // two characters
-        {"\xC3\x28", false},          // lead byte without its continuation
-        {"\xE2\x82", false},          // truncated three-byte sequence
+TEST(MeasureUnits, CountsUtf16UnitsAndEachIllFormedByteAsOne) {
+    const UnitCase cases[] = {
+        {"a", 1},
+        {"\xC3\xA9", 1},          // é
+        {"\xE2\x82\xAC", 1},      // €
+        {"\xF0\x9F\x98\x80", 2},  // an emoji: a surrogate pair
+        {"\x80", 1},              // a lone continuation byte
+        {"\xC3", 1},              // a lone lead byte
+        {"", 0},
+        {"ab", 2},
+        {"a\xC3\xA9", 2},
+        {"\xC3\x28", 2},  // lead byte without its continuation
+        {"\xE2\x82", 2},  // truncated three-byte sequence: each byte one
         {"\xE2\x82"
          "A",
-         false},  // bad third byte
-        {"\xF0\x9F"
-         "A\x80",
-         false},  // bad third byte of four
+         3},  // bad third byte
         {"\xF0\x9F\x98"
          "A",
-         false},                      // bad fourth byte
-        {"\xC0\x80", false},          // overlong
-        {"\xE0\x80\x80", false},      // overlong
-        {"\xED\xA0\x80", false},      // surrogate
-        {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
-        {"\xF8\x88\x80\x80", false},  // no such lead byte
+         4},                      // bad fourth byte
+        {"\xC0\x80", 2},          // overlong
+        {"\xE0\x80\x80", 3},      // overlong
+        {"\xED\xA0\x80", 3},      // surrogate
+        {"\xF4\x90\x80\x80", 4},  // beyond U+10FFFF
+        {"\xF8\x88\x80\x80", 4},  // no such lead byte
     };
-    for (const CharacterCase& c : cases) {
-        const uint32_t length = static_cast<uint32_t>(std::strlen(c.text));
-        EXPECT_EQ(IsOneCharacter(c.text, length), c.oneCharacter)
-            << testing::PrintToString(std::string(c.text));
+    for (const UnitCase& c : cases) {
+        EXPECT_EQ(MeasureUnits(c.text, LineUnitLimit), c.units) << testing::PrintToString(std::string(c.text));
     }
+    EXPECT_EQ(MeasureUnits(nullptr, LineUnitLimit), 0u);
+    // Past the limit it stops counting: limit + 1 means "too long".
+    EXPECT_EQ(MeasureUnits(std::string(129, 'a').c_str(), 128), 129u);
+    EXPECT_EQ(MeasureUnits(std::string(5000, 'a').c_str(), 128), 129u);
 }
 
 struct LineCase {
@@ -118,12 +117,40 @@ struct LineCase {
     std::string sent;
 };
 
-TEST(CopyLine, PadsOneCharacterLinesAndLeavesOthersByteForByte) {
+std::string Times(const std::string& text, size_t count) {
+    std::string repeated;
+    for (size_t i = 0; i < count; i++) repeated += text;
+    return repeated;
+}
+
+const std::string Ellipsis = "\xE2\x80\xA6";
+
+TEST(CopyLine, SendsLinesOf128UnitsWholeCutsLongerOnesAndPadsOneUnit) {
+    const std::string e = "\xC3\xA9";              // one unit, two bytes
+    const std::string kana = "\xE3\x81\x82";       // one unit, three bytes
+    const std::string emoji = "\xF0\x9F\x98\x80";  // two units, four bytes
     const LineCase cases[] = {
+        // one character of each width: one unit is padded, two are not
         {"a", "a" + ZeroWidthSpace},
-        {"\xC3\xA9", "\xC3\xA9" + ZeroWidthSpace},
-        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80" + ZeroWidthSpace},
+        {e, e + ZeroWidthSpace},
+        {kana, kana + ZeroWidthSpace},
+        {emoji, emoji},
         {"\x80", "\x80" + ZeroWidthSpace},
+        // 128 units go out whole, 129 are cut to 127 and the ellipsis
+        {std::string(128, 'z'), std::string(128, 'z')},
+        {std::string(129, 'z'), std::string(127, 'z') + Ellipsis},
+        {Times(e, 128), Times(e, 128)},
+        {Times(e, 129), Times(e, 127) + Ellipsis},
+        {Times(kana, 128), Times(kana, 128)},
+        {Times(kana, 129), Times(kana, 127) + Ellipsis},
+        {Times(emoji, 64), Times(emoji, 64)},
+        {Times(emoji, 65), Times(emoji, 63) + Ellipsis},
+        // the cut never splits a sequence or a pair of units
+        {std::string(126, 'a') + emoji + "b", std::string(126, 'a') + Ellipsis},
+        {std::string(125, 'a') + emoji + "bc", std::string(125, 'a') + emoji + Ellipsis},
+        // ill-formed bytes at the cut count one each
+        {std::string(126, 'a') + "\xE2\x82zz", std::string(126, 'a') + "\xE2" + Ellipsis},
+        {std::string(127, 'a') + "\x80", std::string(127, 'a') + "\x80"},
         {"ab", "ab"},
         {"", ""},
         {"\xC3\x28", "\xC3\x28"},
@@ -135,8 +162,6 @@ TEST(CopyLine, PadsOneCharacterLinesAndLeavesOthersByteForByte) {
          "A",
          "\xF0\x9F\x98"
          "A"},
-        {std::string(127, 'z'), std::string(127, 'z')},
-        {std::string(128, 'z'), ""},
     };
     for (const LineCase& c : cases) {
         GuardedBuffer buffer;

@@ -25,13 +25,22 @@ static std::optional<std::string> Missing(void) { return std::nullopt; }
 TEST_F(PluginTest, TheTwoLinesFollowTheTagsAndTheDateFlag) {
     StartInstance();
     OpenTrack(FullTrack(), "C:\\Music\\strobe.mp3");
-    const std::string title127(127, 't');
-    const std::string album120(120, 'a');
+    // Discord measures a line in UTF-16 units, 128 at most: a longer one is
+    // cut after a whole character and ends in an ellipsis.
+    const std::string ellipsis = "\xE2\x80\xA6";
+    auto times = [](const char* text, size_t count) {
+        std::string repeated;
+        for (size_t i = 0; i < count; i++) repeated += text;
+        return repeated;
+    };
+    const std::string japanese100 = times("\xE6\x9D\xB1", 100);  // 300 bytes, 100 units
+    const std::string cyrillic121 = times("\xD0\x96", 121);       // 242 bytes, 121 units
+    const std::string latin300(300, 't');
     struct Case {
         const char* name;
         std::optional<std::string> title, album, date, fileType;
         int32_t showAlbumDate;
-        const char* details;
+        std::string details;
         std::string state;
     };
     const Case cases[] = {
@@ -44,11 +53,14 @@ TEST_F(PluginTest, TheTwoLinesFollowTheTagsAndTheDateFlag) {
         {"no album, no date flag", "Strobe", Missing(), "2005", "OGG", 0, "Strobe", "OGG File"},
         {"empty album", "Strobe", "", "2005", "MP3", 1, "Strobe", " (2005)"},
         {"no title", Missing(), "Witching Hour", "2005", "MP3", 1, "", "Witching Hour (2005)"},
-        {"title of 127 bytes", title127, "Witching Hour", "2005", "MP3", 1, title127.c_str(),
+        {"a Japanese title of 100 characters", japanese100, "Witching Hour", "2005", "MP3", 1, japanese100,
          "Witching Hour (2005)"},
-        {"title of 128 bytes", title127 + "t", "Witching Hour", "2005", "MP3", 1, "", "Witching Hour (2005)"},
-        {"line of 127 bytes", "Strobe", album120, "2009", "MP3", 1, "Strobe", album120 + " (2009)"},
-        {"line of 128 bytes", "Strobe", album120 + "a", "2009", "MP3", 1, "Strobe", ""},
+        {"a Latin title of 300 bytes", latin300, "Witching Hour", "2005", "MP3", 1,
+         std::string(127, 't') + ellipsis, "Witching Hour (2005)"},
+        {"a Cyrillic album line of 128 characters", "Strobe", cyrillic121, "2009", "MP3", 1, "Strobe",
+         cyrillic121 + " (2009)"},
+        {"one more: the album is cut before its year", "Strobe", cyrillic121 + "\xD0\x96", "2009", "MP3", 1,
+         "Strobe", times("\xD0\x96", 120) + ellipsis + " (2009)"},
     };
     for (const Case& test : cases) {
         StandinTrack track;
