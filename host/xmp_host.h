@@ -28,6 +28,7 @@ struct XMPFORMAT;
 // Tag numbers understood by the player's GetTag.
 enum : int32_t {
     TagFormattedTitle = -1,
+    TagItemTitle = -3,  // what plays inside the item: a stream's song, a CUE sheet's part
     TagLengthSeconds = -4,
     TagAlbum = 2,
     TagDate = 3,

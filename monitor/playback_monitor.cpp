@@ -18,6 +18,11 @@ static const int32_t TickSeconds = 2;
 // remaining time counts as a jump.
 static const uint32_t JumpToleranceSeconds = 5;
 
+// For this long after a notification published the track, a tick does not
+// judge its clock: the player may still report the previous item's
+// position for a moment (a CUE sheet's next part, some 0.75 s).
+static const uint32_t NotificationSettleMs = 1000;
+
 // The track's length and position as the player reports them now.
 struct TrackClock {
     int32_t length;
@@ -35,16 +40,19 @@ static TrackClock ReadTrackClock(void) {
 
 // The remaining time the card's clock should show at this tick. Normally one
 // tick less than at the previous tick. After a notification published the
-// track, its length less the position published, less a tick: the
-// notification came within the tick just ended, so the truth lies at most
-// a tick from that. After one that published no clock, the real remaining
-// time: there is nothing on the card to compare with. All differences wrap
-// at 32 bits, so no length or position can overflow.
-static int32_t ExpectedRemaining(const TrackClock& clock, int32_t remaining) {
-    if (notifiedPositionPending.exchange(false, std::memory_order_acquire)) {
+// track, its length less the position published, less the whole seconds
+// since; within NotificationSettleMs of it, and after one that published no
+// clock, the real remaining time: there is nothing yet to judge. All
+// differences wrap at 32 bits, so no length or position can overflow.
+static int32_t ExpectedRemaining(const TrackClock& clock, int32_t remaining, uint32_t nowMs) {
+    if (notifiedPositionPending.load(std::memory_order_acquire)) {
+        const uint32_t sinceMs = nowMs - notifiedAtMs.load(std::memory_order_relaxed);
+        if (sinceMs < NotificationSettleMs) return remaining;
+        notifiedPositionPending.store(false, std::memory_order_relaxed);
         const int32_t published = notifiedPosition.load(std::memory_order_relaxed);
         if (published < 0) return remaining;
-        return WrappingSubtract(WrappingSubtract(clock.length, published), TickSeconds);
+        const int32_t elapsed = static_cast<int32_t>(sinceMs / 1000u);
+        return WrappingSubtract(WrappingSubtract(clock.length, published), elapsed);
     }
     return WrappingSubtract(expectedRemaining.load(std::memory_order_relaxed), TickSeconds);
 }
@@ -59,6 +67,7 @@ static PlaybackState ObservePlayback(void) {
 
 void NotePublishedPosition(int32_t position) {
     notifiedPosition.store(position, std::memory_order_relaxed);
+    notifiedAtMs.store(ReadMonotonicMs(), std::memory_order_relaxed);
     notifiedPositionPending.store(true, std::memory_order_release);
 }
 
@@ -66,7 +75,8 @@ void RunMonitorTick(void) {
     if (!instanceLive.load()) return;
     // Between a track's close and the next track's open the old track's
     // tail may still play with no tags at all: nothing to judge by.
-    const ClosedTrack closed = PublishClosedTrackWhenDue(ReadMonotonicMs());
+    const uint32_t nowMs = ReadMonotonicMs();
+    const ClosedTrack closed = PublishClosedTrackWhenDue(nowMs);
     if (closed == ClosedTrackWaiting) return;
     const PlaybackState observed = closed == ClosedTrackPublished ? Stopped : ObservePlayback();
     observedState.store(observed);
@@ -84,7 +94,7 @@ void RunMonitorTick(void) {
         // which its clock then shows.
         const TrackClock clock = ReadTrackClock();
         const int32_t remaining = WrappingSubtract(clock.length, clock.position);
-        const int32_t expected = ExpectedRemaining(clock, remaining);
+        const int32_t expected = ExpectedRemaining(clock, remaining, nowMs);
         jumped = Magnitude(WrappingSubtract(remaining, expected)) > JumpToleranceSeconds;
         expectedRemaining.store(jumped || republish || stateChanged ? remaining : expected,
                                 std::memory_order_relaxed);

@@ -94,8 +94,14 @@ const char* XMP_STDCALL GetDescription(void* inst) {
 
 // Publishes the current track as playing, and tells the monitor the clock
 // it was shown with.
-static void PublishPlayingTrack(void) {
+static void ShowPlayingTrack(void) {
     const TimeArguments shown = PublishCurrentTrack();
+    NotePublishedPosition(shown.position);
+}
+
+// The same for a track just opened: its clock starts at its beginning.
+static void ShowOpenedTrack(void) {
+    const TimeArguments shown = PublishOpenedTrack();
     NotePublishedPosition(shown.position);
 }
 
@@ -105,7 +111,7 @@ static void PublishPlayingTrack(void) {
 static void PublishTrackAsObserved(void) {
     const PlaybackState state = observedState.load();
     if (state == Playing) {
-        PublishPlayingTrack();
+        ShowPlayingTrack();
     } else {
         PublishPlaybackState(state);
     }
@@ -124,7 +130,7 @@ void XMP_STDCALL NewTrack(void* inst, const char* file) {
     }
     CancelClosedTrack();
     observedState.store(Playing);
-    PublishPlayingTrack();
+    ShowOpenedTrack();
 }
 
 // The sample format does not matter to a plug-in that leaves the audio alone.

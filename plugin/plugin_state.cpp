@@ -19,6 +19,7 @@ uint32_t lastProcessCount;
 std::atomic<bool> republishRequested;
 std::atomic<bool> notifiedPositionPending;
 SharedWord notifiedPosition;
+SharedCount notifiedAtMs;
 std::atomic<bool> instanceLive;
 char versionText[TextBufferSize];
 char detailsBuffer[TextBufferSize];

@@ -82,6 +82,7 @@ extern uint32_t lastProcessCount;                  // processCount as seen at th
 extern std::atomic<bool> republishRequested;       // the dialog's OK: the next tick publishes afresh
 extern std::atomic<bool> notifiedPositionPending;  // a notification published the track since the last tick
 extern SharedWord notifiedPosition;                // the position it published, or -1 for no clock
+extern SharedCount notifiedAtMs;                   // when, on the monotonic clock
 extern std::atomic<bool> instanceLive;             // between New and Free: publications may reach the library
 extern char versionText[TextBufferSize];           // "XMPlay v%d.%d.%d.%d" or "XMPlay"
 extern char detailsBuffer[TextBufferSize];         // presence.details points here

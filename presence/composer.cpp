@@ -5,6 +5,8 @@
 // so publications on two threads share nothing until the publisher's lock.
 #include "presence/composer.h"
 
+#include <cstring>
+
 #include "presence/conversions.h"
 #include "presence/publisher.h"
 #include "presence/text_buffer.h"
@@ -12,12 +14,14 @@
 static const char StoppedDetails[] = "No tracks playing.";
 static const char StoppedState[] = "";
 
-TimeArguments ReadTimeArguments(void) {
+// The clock arguments; at the track's start the position is 0 and the player
+// is not asked for it.
+static TimeArguments ReadTimeArgumentsFrom(bool trackStart) {
     TimeArguments arguments = {-1, 0};
     // Read once, so one composition follows one mode even if it changes meanwhile.
     const int32_t mode = settings.timeMode.load(std::memory_order_relaxed);
     if (mode == TimeDisabled) return arguments;
-    arguments.position = SecondsToInt32(status->GetTime());
+    arguments.position = trackStart ? 0 : SecondsToInt32(status->GetTime());
     if (mode == TimeRemaining) {
         char* lengthText = misc->GetTag(TagLengthSeconds);
         arguments.length = TextToInt32(lengthText);
@@ -25,6 +29,8 @@ TimeArguments ReadTimeArguments(void) {
     }
     return arguments;
 }
+
+TimeArguments ReadTimeArguments(void) { return ReadTimeArgumentsFrom(false); }
 
 // Appends the parts in order while the line stays within unitLimit units;
 // true when all of them went in whole.
@@ -71,9 +77,15 @@ static void FormatAlbumWithDate(char* lineBuffer, const char* album, const char*
 }
 
 // The second line: the album, with the date in parentheses when asked for and
-// known; without an album, the file type followed by " File"; with neither,
+// known; without an album, the station (or the item the song plays in) when
+// there is one, else the file type followed by " File"; with neither,
 // nothing, as there is nothing to say about the track.
-static void FormatAlbumLine(char* line, const char* album, const char* date, const char* fileType) {
+static void FormatAlbumLine(char* line, const char* album, const char* date, const char* fileType,
+                            const char* station) {
+    if (!album && station) {
+        FormatCutAtEnd(line, &station, 1);
+        return;
+    }
     if (!album) {
         const char* const parts[] = {fileType, " File"};
         if (!fileType) {
@@ -90,42 +102,72 @@ static void FormatAlbumLine(char* line, const char* album, const char* date, con
     FormatCutAtEnd(line, &album, 1);
 }
 
-void ComposeTrackTexts(const char* title, TrackLines* lines) {
-    lines->detailsText = title;
+TrackTitles FetchTitles(void) {
+    TrackTitles titles;
+    titles.formatted = misc->GetTag(TagFormattedTitle);
+    titles.playing = misc->GetTag(TagItemTitle);
+    return titles;
+}
+
+void ReleaseTitles(const TrackTitles* titles) {
+    misc->Free(titles->formatted);
+    misc->Free(titles->playing);
+}
+
+// Whether a text is present and not empty.
+static bool HasText(const char* text) { return text && text[0] != '\0'; }
+
+// The formatted title as the second line: only when the first line is the
+// song that plays inside the item and the formatted title names something
+// else, as a station's name; else null.
+static const char* StationOf(const TrackTitles* titles) {
+    if (!HasText(titles->playing) || !HasText(titles->formatted)) return nullptr;
+    if (std::strcmp(titles->playing, titles->formatted) == 0) return nullptr;
+    return titles->formatted;
+}
+
+void ComposeTrackTexts(const TrackTitles* titles, TrackLines* lines) {
+    lines->detailsText = HasText(titles->playing) ? titles->playing : titles->formatted;
     char* album = misc->GetTag(TagAlbum);
     char* date = misc->GetTag(TagDate);
     char* fileType = misc->GetTag(TagFileType);
-    FormatAlbumLine(lines->albumLine, album, date, fileType);
+    FormatAlbumLine(lines->albumLine, album, date, fileType, StationOf(titles));
     lines->stateText = lines->albumLine;
     misc->Free(album);
     misc->Free(date);
     misc->Free(fileType);
 }
 
-// The current track as Playing, with the clock of the time mode. The title is
-// released only after the publisher has copied it.
-static TimeArguments PublishPlayingTrack(void) {
-    char* title = misc->GetTag(TagFormattedTitle);
-    TimeArguments time = ReadTimeArguments();
+// The current track as Playing, with the clock of the time mode, from the
+// track's start or from where it plays. The titles are released only after
+// the publisher has copied them.
+static TimeArguments PublishPlayingTrack(bool trackStart) {
+    TrackTitles titles = FetchTitles();
+    TimeArguments time = ReadTimeArgumentsFrom(trackStart);
     TrackLines lines;
-    ComposeTrackTexts(title, &lines);
+    ComposeTrackTexts(&titles, &lines);
     PublishPresence(lines.detailsText, lines.stateText, Playing, time.position, time.length);
-    misc->Free(title);
+    ReleaseTitles(&titles);
     return time;
 }
 
 // The current track as Paused: the same lines, no clock, no time asked for.
 static void PublishPausedTrack(void) {
-    char* title = misc->GetTag(TagFormattedTitle);
+    TrackTitles titles = FetchTitles();
     TrackLines lines;
-    ComposeTrackTexts(title, &lines);
+    ComposeTrackTexts(&titles, &lines);
     PublishPresence(lines.detailsText, lines.stateText, Paused, -1, 0);
-    misc->Free(title);
+    ReleaseTitles(&titles);
 }
 
 TimeArguments PublishCurrentTrack(void) {
     if (!instanceLive.load()) return TimeArguments{-1, 0};
-    return PublishPlayingTrack();
+    return PublishPlayingTrack(false);
+}
+
+TimeArguments PublishOpenedTrack(void) {
+    if (!instanceLive.load()) return TimeArguments{-1, 0};
+    return PublishPlayingTrack(true);
 }
 
 void PublishPlaybackState(PlaybackState state) {
@@ -133,7 +175,7 @@ void PublishPlaybackState(PlaybackState state) {
     switch (state) {
     case Paused: PublishPausedTrack(); break;
     case Stopped: PublishPresence(StoppedDetails, StoppedState, Stopped, -1, 0); break;
-    default: PublishPlayingTrack(); break;
+    default: PublishPlayingTrack(false); break;
     }
 }
 

@@ -36,7 +36,7 @@
 //     bytes (little-endian). Then min(size, 12) bytes of block, handed over
 //     in a buffer of exactly that many bytes.
 //   T tag text: one byte naming the tag (t title, l length, a album, d date,
-//     f file type; others by value), then the text up to a zero byte, at most
+//     f file type, p the song inside the item; others by value), then the text up to a zero byte, at most
 //     1023 bytes (what the fake player can hold).
 //   M tag missing: one byte naming the tag as for T.
 //   x GetTime answer: eight bytes, a raw little-endian double (NaN, infinities...)
@@ -174,9 +174,9 @@ Operation OperationFor(uint8_t byte) {
     }
 }
 
-// The five tags the fake player can hold, in the order of the model's array.
-const int32_t tagNumbers[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum, TagDate, TagFileType};
-enum { TitleTag, LengthTag, AlbumTag, DateTag, FileTypeTag, TagCount };
+// The six tags the fake player can hold, in the order of the model's array.
+const int32_t tagNumbers[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum, TagDate, TagFileType, TagItemTitle};
+enum { TitleTag, LengthTag, AlbumTag, DateTag, FileTypeTag, ItemTitleTag, TagCount };
 
 int TagIndexFor(uint8_t byte) {
     switch (byte) {
@@ -185,6 +185,7 @@ int TagIndexFor(uint8_t byte) {
     case 'a': return AlbumTag;
     case 'd': return DateTag;
     case 'f': return FileTypeTag;
+    case 'p': return ItemTitleTag;
     default: return byte % TagCount;
     }
 }
@@ -213,6 +214,7 @@ struct Model {
     bool republishRequested;
     bool positionNotified;  // a notification published the track playing since the last tick
     int32_t notifiedPosition;
+    uint32_t notifiedAtMs;
     uint32_t monotonicMs;
     bool trackClosed;  // closed, and no track opened since
     uint32_t closedAtMs;
@@ -226,6 +228,7 @@ Tag tags[TagCount];
 struct Expected {
     int count;
     PlaybackState states[1];
+    bool fromStart;  // a track just opened: its clock starts at 0
 };
 
 // The input's operations so far, each with the input bytes it consumed,
@@ -373,11 +376,23 @@ std::string CutAtEnd(const std::string& text) {
     return PrefixWithin(text, LineUnits - 1) + Ellipsis;
 }
 
+// The song inside the item when the player names one (not empty), the
+// first line in place of the formatted title.
+bool SongNamed(void) { return tags[ItemTitleTag].present && !tags[ItemTitleTag].text.empty(); }
+
+std::string ExpectedFirstLine(void) {
+    if (SongNamed()) return tags[ItemTitleTag].text;
+    return tags[TitleTag].present ? tags[TitleTag].text : std::string();
+}
+
 // The second line as composed from the current tags, before its padding.
 std::string ExpectedAlbumLine(void) {
     const Tag& album = tags[AlbumTag];
     const Tag& date = tags[DateTag];
     const Tag& fileType = tags[FileTypeTag];
+    const Tag& title = tags[TitleTag];
+    const bool station = SongNamed() && title.present && !title.text.empty() && title.text != tags[ItemTitleTag].text;
+    if (!album.present && station) return CutAtEnd(title.text);
     if (!album.present) return fileType.present ? CutAtEnd(fileType.text + " File") : "";
     if (SettingsWord(0) == 0 || !date.present) return CutAtEnd(album.text);
     const std::string year = " (" + date.text + ")";
@@ -479,13 +494,14 @@ struct Badge {
 };
 const Badge badges[] = {{"play", "Playing"}, {"pause", "Paused"}, {"stopped", "Stopped"}};
 
-// The timestamps a Playing presence carries for the current answers.
-void ExpectedClock(int64_t* start, int64_t* end) {
+// The timestamps a Playing presence carries for the current answers; a
+// track just opened starts at 0, whatever the player's position.
+void ExpectedClock(int64_t* start, int64_t* end, bool fromStart) {
     *start = 0;
     *end = 0;
     const int32_t mode = SettingsWord(2);
     if (mode == TimeDisabled) return;
-    const int32_t position = ExpectedPosition(model.position);
+    const int32_t position = fromStart ? 0 : ExpectedPosition(model.position);
     const int32_t length = mode == TimeRemaining ? ExpectedLength() : 0;
     if (length > 0 && position != INT32_MIN) {
         *end = model.now + Wrap32(static_cast<int64_t>(length) - position);
@@ -494,7 +510,7 @@ void ExpectedClock(int64_t* start, int64_t* end) {
     }
 }
 
-void CheckRecord(const fake::RecordedPresence& record, PlaybackState state) {
+void CheckRecord(const fake::RecordedPresence& record, PlaybackState state, bool fromStart) {
     const Badge& badge = badges[state];
     REQUIRE(record.address == AddressOf(&presence), "a record other than the plug-in's was sent");
     CheckConstant("smallImageKey", Pointer(record.smallImageKey),
@@ -519,8 +535,7 @@ void CheckRecord(const fake::RecordedPresence& record, PlaybackState state) {
         CheckLine("details", record.details, "No tracks playing.");
         CheckLine("state", record.state, "");
     } else {
-        const Tag& title = tags[TitleTag];
-        CheckLine("details", record.details, title.present ? title.text : std::string());
+        CheckLine("details", record.details, ExpectedFirstLine());
         CheckLine("state", record.state, ExpectedAlbumLine());
     }
     CheckLine("largeImageText", record.largeImageText, model.largeImageText);
@@ -532,7 +547,7 @@ void CheckRecord(const fake::RecordedPresence& record, PlaybackState state) {
     REQUIRE(record.startTimestamp == 0 || record.endTimestamp == 0, "both timestamps are set");
     int64_t start = 0;
     int64_t end = 0;
-    if (state == Playing) ExpectedClock(&start, &end);
+    if (state == Playing) ExpectedClock(&start, &end, fromStart);
     REQUIRE(record.startTimestamp == start && record.endTimestamp == end,
             "clock " + std::to_string(record.startTimestamp) + "/" + std::to_string(record.endTimestamp) +
                 " where " + std::to_string(start) + "/" + std::to_string(end) + " was due for badge " +
@@ -563,7 +578,7 @@ void CheckSent(size_t before, const Expected& expected) {
     REQUIRE(sent == static_cast<size_t>(expected.count),
             std::to_string(sent) + " publications where " + std::to_string(expected.count) + " were due");
     for (int i = 0; i < expected.count; i++) {
-        CheckRecord(fake::PresenceAt(before + static_cast<size_t>(i)), expected.states[i]);
+        CheckRecord(fake::PresenceAt(before + static_cast<size_t>(i)), expected.states[i], expected.fromStart);
     }
 }
 
@@ -591,19 +606,27 @@ void Publish(Expected& expected, PlaybackState state) {
 }
 
 // A notification's Playing publication: the next tick judges its clock
-// against the position published (none without a clock).
-void PublishPlayingFromNotification(Expected& expected) {
+// against the position published (none without a clock); an opened track's
+// is 0.
+void PublishPlayingFromNotification(Expected& expected, bool fromStart) {
     Publish(expected, Playing);
+    expected.fromStart = fromStart;
     model.positionNotified = true;
-    model.notifiedPosition = SettingsWord(2) == TimeDisabled ? -1 : ExpectedPosition(model.position);
+    model.notifiedAtMs = model.monotonicMs;
+    model.notifiedPosition = SettingsWord(2) == TimeDisabled ? -1
+                             : fromStart                     ? 0
+                                                             : ExpectedPosition(model.position);
 }
 
-// The remaining time the tick expects the card to show.
+// The remaining time the tick expects the card to show: within a second of
+// a notification's publication nothing is judged yet.
 int32_t ModelExpectedRemaining(int32_t length, int32_t remaining) {
     if (!model.positionNotified) return Wrap32(static_cast<int64_t>(model.expectedRemaining) - 2);
+    const uint32_t sinceMs = model.monotonicMs - model.notifiedAtMs;
+    if (sinceMs < 1000) return remaining;
     model.positionNotified = false;
     if (model.notifiedPosition < 0) return remaining;
-    return Wrap32(static_cast<int64_t>(length) - model.notifiedPosition - 2);
+    return Wrap32(static_cast<int64_t>(length) - model.notifiedPosition - static_cast<int64_t>(sinceMs / 1000));
 }
 
 // One tick of the monitor's rules, on the model.
@@ -643,7 +666,7 @@ void ModelTick(Expected& expected) {
 void ModelRepublishAsObserved(Expected& expected) {
     if (!model.live) return;
     if (model.observedState == Playing) {
-        PublishPlayingFromNotification(expected);
+        PublishPlayingFromNotification(expected, false);
     } else {
         Publish(expected, model.observedState);
     }
@@ -808,7 +831,7 @@ void Run(Operation operation, Reader& reader, Expected& expected) {
         if (model.live) {
             model.trackClosed = false;
             model.observedState = Playing;
-            PublishPlayingFromNotification(expected);
+            PublishPlayingFromNotification(expected, true);
         }
         dsp->NewTrack(nullptr, (ReadByte(reader) & 1) != 0 ? "" : "C:\\Music\\track.mp3");
         break;
@@ -864,7 +887,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         trace.back().operation = operation;
         fake::ClearCalls();
         const size_t before = fake::PresenceCount();
-        Expected expected = {0, {Playing}};
+        Expected expected = {0, {Playing}, false};
         const bool wasLive = model.live;
         Run(operation, reader, expected);
         trace.back().end = reader.at;

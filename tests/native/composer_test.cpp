@@ -64,19 +64,63 @@ TEST_F(Composer, SecondLineNamesTheAlbumWithItsDateOrTheFileType) {
         track.fileType = c.fileType;
         fake::SetTrack(track);
         settings.showAlbumDate = c.showAlbumDate;
-        char* title = misc->GetTag(TagFormattedTitle);
+        TrackTitles titles = FetchTitles();
         TrackLines lines;
-        ComposeTrackTexts(title, &lines);
-        EXPECT_EQ(lines.detailsText, title);
+        ComposeTrackTexts(&titles, &lines);
+        EXPECT_EQ(lines.detailsText, titles.formatted);
         EXPECT_EQ(lines.stateText, lines.albumLine);
         EXPECT_STREQ(lines.albumLine, c.line);
-        misc->Free(title);
+        ReleaseTitles(&titles);
     }
 }
 
 // A second line too long for Discord (128 UTF-16 units) is cut after a whole
 // character and ends in an ellipsis; a year in parentheses stays whole, the
 // album cut before it, unless the year itself leaves no room for that.
+// What plays inside the item, when the player names it (tag -3: a stream's
+// song, a CUE sheet's part), is the first line; without an album, the
+// formatted title (a station's name) is the second when it names something
+// else.
+TEST_F(Composer, TheSongInsideAnItemIsTheFirstLineAndItsStationTheSecond) {
+    const struct {
+        const char* name;
+        const char* itemTitle;
+        const char* title;
+        const char* album;
+        const char* fileType;
+        const char* details;
+        const char* state;
+    } cases[] = {
+        {"a stream with a name", "Artist Two - Song B", "Nowglow Test Radio", nullptr, "MP3", "Artist Two - Song B",
+         "Nowglow Test Radio"},
+        {"a stream without a name", "Artist Two - Song B", "", nullptr, "MP3", "Artist Two - Song B", "MP3 File"},
+        {"a stream without a formatted title", "Artist Two - Song B", nullptr, nullptr, "MP3",
+         "Artist Two - Song B", "MP3 File"},
+        {"a CUE part with its album", "Performer Two - Second Part", "Album Artist - Cue Album", "Cue Album", "WAV",
+         "Performer Two - Second Part", "Cue Album (D)"},
+        {"a CUE part without an album", "Performer Two - Second Part", "Album Artist - Cue Album", nullptr, "WAV",
+         "Performer Two - Second Part", "Album Artist - Cue Album"},
+        {"the song is the formatted title", "Strobe", "Strobe", nullptr, "MP3", "Strobe", "MP3 File"},
+        {"an empty song", "", "Strobe", nullptr, "MP3", "Strobe", "MP3 File"},
+        {"no song: a module", nullptr, "Space Debris", nullptr, "MOD", "Space Debris", "MOD File"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Track track = fullTrack;
+        track.itemTitle = c.itemTitle;
+        track.title = c.title;
+        track.album = c.album;
+        track.date = "D";
+        track.fileType = c.fileType;
+        fake::SetTrack(track);
+        fake::ClearCalls();
+        dsp->Reset(nullptr);
+        EXPECT_STREQ(fake::LastPresence().details.text, c.details);
+        EXPECT_STREQ(fake::LastPresence().state.text, c.state);
+        EXPECT_EQ(fake::CountCalls(fake::Call::GetTag), 6u) << "each tag asked once";
+    }
+}
+
 TEST_F(Composer, ASecondLineTooLongForDiscordIsCutBeforeItsYear) {
     const std::string ellipsis = "\xE2\x80\xA6";
     const std::string cyrillic = "\xD0\x96";  // one unit, two bytes
@@ -132,17 +176,17 @@ struct OrderCase {
 TEST_F(Composer, PlayingTrackAsksThePlayerInTheOrderOfItsTimeMode) {
     const Names tags = {
         "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)", "Discord_UpdatePresence",
-        "Free(-1)"};
+        "Free(-1)", "Free(null)"};
     auto with = [&tags](Names head) {
         head.insert(head.end(), tags.begin(), tags.end());
         return head;
     };
     const OrderCase cases[] = {
-        {TimeRemaining, with({"GetTag(-1)", "GetTime", "GetTag(-4)", "Free(-4)"}), 0, Now + 170},
-        {TimeElapsed, with({"GetTag(-1)", "GetTime"}), Now - 30, 0},
-        {TimeDisabled, with({"GetTag(-1)"}), 0, 0},
-        {3, with({"GetTag(-1)", "GetTime"}), Now - 30, 0},
-        {-1, with({"GetTag(-1)", "GetTime"}), Now - 30, 0},
+        {TimeRemaining, with({"GetTag(-1)", "GetTag(-3)", "GetTime", "GetTag(-4)", "Free(-4)"}), 0, Now + 170},
+        {TimeElapsed, with({"GetTag(-1)", "GetTag(-3)", "GetTime"}), Now - 30, 0},
+        {TimeDisabled, with({"GetTag(-1)", "GetTag(-3)"}), 0, 0},
+        {3, with({"GetTag(-1)", "GetTag(-3)", "GetTime"}), Now - 30, 0},
+        {-1, with({"GetTag(-1)", "GetTag(-3)", "GetTime"}), Now - 30, 0},
     };
     for (const OrderCase& c : cases) {
         settings.timeMode = c.timeMode;
@@ -163,9 +207,10 @@ TEST_F(Composer, MissingTagsAreReleasedAsNullsInTheirPlace) {
     fake::SetTrack(fake::Track{});
     fake::ClearCalls();
     PublishCurrentTrack();
-    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTime", "GetTag(-4)", "Free(null)", "GetTag(2)",
-                                        "GetTag(3)", "GetTag(7)", "Free(null)", "Free(null)", "Free(null)",
-                                        "Discord_UpdatePresence", "Free(null)"}));
+    EXPECT_EQ(fake::CallNames(),
+              (Names{"GetTag(-1)", "GetTag(-3)", "GetTime", "GetTag(-4)", "Free(null)", "GetTag(2)", "GetTag(3)",
+                     "GetTag(7)", "Free(null)", "Free(null)", "Free(null)", "Discord_UpdatePresence", "Free(null)",
+                     "Free(null)"}));
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_STREQ(sent.details.text, "");
     EXPECT_STREQ(sent.state.text, "");
@@ -206,8 +251,8 @@ TEST_F(Composer, PausedSendsTheSameLinesWithoutAskingForTheTime) {
     const fake::RecordedPresence playing = fake::LastPresence();
     fake::ClearCalls();
     PublishPlaybackState(Paused);
-    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)",
-                                        "Free(3)", "Free(7)", "Discord_UpdatePresence", "Free(-1)"}));
+    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(-3)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)",
+                                        "Free(3)", "Free(7)", "Discord_UpdatePresence", "Free(-1)", "Free(null)"}));
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_STREQ(sent.details.text, playing.details.text);
     EXPECT_STREQ(sent.state.text, playing.state.text);

@@ -48,10 +48,11 @@ protected:
         dsp->SetConfig(nullptr, &block, sizeof block);
     }
 
-    // Opens the current track and returns what was sent.
-    const fake::RecordedPresence& Open() {
+    // Publishes the current track through Reset, which asks the player for
+    // everything a card needs, and returns what was sent.
+    const fake::RecordedPresence& Show() {
         const size_t before = fake::PresenceCount();
-        dsp->NewTrack(nullptr, "C:\\Music\\track.mp3");
+        dsp->Reset(nullptr);
         EXPECT_EQ(fake::PresenceCount(), before + 1);
         return fake::LastPresence();
     }
@@ -92,7 +93,7 @@ TEST_F(HostilePlayer, EveryTagMissingGivesEmptyLinesAndTheClockOfAnUnknownLength
         fake::SetTrack(fake::Track{nullptr, nullptr, nullptr, nullptr, nullptr, 42.0});
         Start(c.timeMode);
 
-        const fake::RecordedPresence& playing = Open();
+        const fake::RecordedPresence& playing = Show();
         EXPECT_STREQ(playing.details.text, "");
         EXPECT_STREQ(playing.state.text, "");
         EXPECT_FALSE(playing.details.isNull);
@@ -149,7 +150,7 @@ TEST_F(HostilePlayer, PositionThatIsNoNumberOrOutOfRangeShowsNoElapsedClock) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "GetTime " << c.position);
         fake::SetPosition(c.position);
-        const fake::RecordedPresence& sent = Open();
+        const fake::RecordedPresence& sent = Show();
         ExpectBadge(sent, "play", "Playing");
         ExpectClock(sent, c.start, 0);
         EXPECT_STREQ(sent.details.text, "Title");
@@ -166,7 +167,7 @@ TEST_F(HostilePlayer, PositionThatIsNoNumberWithAKnownLengthShowsNoClock) {
     for (double position : {NaN, Infinity, -Infinity, 1e300, -1e300}) {
         SCOPED_TRACE(testing::Message() << "GetTime " << position);
         fake::SetPosition(position);
-        const fake::RecordedPresence& sent = Open();
+        const fake::RecordedPresence& sent = Show();
         ExpectBadge(sent, "play", "Playing");
         ExpectClock(sent, 0, 0);
         EXPECT_STREQ(sent.details.text, "Title");
@@ -224,7 +225,7 @@ TEST_F(HostilePlayer, LengthTextsThatAreNoLengthGiveTheClockOfTheirNumber) {
     for (const auto& c : cases) {
         SCOPED_TRACE("length text \"" + c.length + "\"");
         fake::SetTag(TagLengthSeconds, c.length.c_str());
-        const fake::RecordedPresence& sent = Open();
+        const fake::RecordedPresence& sent = Show();
         ExpectBadge(sent, "play", "Playing");
         ExpectClock(sent, c.start, c.end);
     }
@@ -324,10 +325,10 @@ TEST_F(HostilePlayer, VersionWordsAtTheirExtremesAreFourBytesFromTheTop) {
         SCOPED_TRACE(c.text);
         fake::SetVersion(c.version);
         Start(TimeRemaining);
-        EXPECT_STREQ(Open().largeImageText.text, c.text);
+        EXPECT_STREQ(Show().largeImageText.text, c.text);
         const PresenceSettings hidden = {1, 0, TimeRemaining};
         dsp->SetConfig(nullptr, &hidden, sizeof hidden);
-        EXPECT_STREQ(Open().largeImageText.text, "XMPlay");
+        EXPECT_STREQ(Show().largeImageText.text, "XMPlay");
         dsp->Free(nullptr);
     }
 }
@@ -352,7 +353,7 @@ TEST_F(HostilePlayer, TagsAreSentByteForByteWithoutInterpretingPercentSigns) {
     for (const auto& c : cases) {
         fake::SetTag(TagFormattedTitle, c.title);
         fake::SetTag(TagAlbum, c.album);
-        const fake::RecordedPresence& sent = Open();
+        const fake::RecordedPresence& sent = Show();
         EXPECT_EQ(std::string(sent.details.text), c.details);
         EXPECT_EQ(std::string(sent.state.text), c.state);
     }
@@ -364,13 +365,13 @@ TEST_F(HostilePlayer, TagsFarLongerThanALineAreCutWithoutBeingReadPastTheirEnd) 
     fake::SetTrack(fake::Track{longest.c_str(), longest.c_str(), longest.c_str(), longest.c_str(),
                                longest.c_str(), 30.0});
     Start(TimeRemaining);
-    const fake::RecordedPresence& sent = Open();
+    const fake::RecordedPresence& sent = Show();
     EXPECT_EQ(std::string(sent.details.text), cut);
     EXPECT_EQ(std::string(sent.state.text), cut) << "a date too long to keep whole is cut with the line";
     ExpectClock(sent, Now - 30, 0);  // "xxx..." is no number: length 0
 
     fake::SetTag(TagAlbum, nullptr);
-    EXPECT_EQ(std::string(Open().state.text), cut) << "a file type too long for the line";
+    EXPECT_EQ(std::string(Show().state.text), cut) << "a file type too long for the line";
     fake::SetPlaying(1);
     EXPECT_EQ(Tick(false), 1u);
     EXPECT_EQ(std::string(fake::LastPresence().details.text), cut);

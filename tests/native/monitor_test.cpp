@@ -169,9 +169,9 @@ TEST_F(Monitor, JumpRepublishesTheTrackInTheComposersOrder) {
     Observe(Observation::PlayingJump);
     RunMonitorTick();
     EXPECT_EQ(fake::CallNames(),
-              (Names{"IsPlaying", "GetTag(-4)", "Free(-4)", "GetTime", "GetTag(-1)", "GetTime", "GetTag(-4)",
-                     "Free(-4)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)",
-                     "Discord_UpdatePresence", "Free(-1)"}));
+              (Names{"IsPlaying", "GetTag(-4)", "Free(-4)", "GetTime", "GetTag(-1)", "GetTag(-3)", "GetTime",
+                     "GetTag(-4)", "Free(-4)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)",
+                     "Discord_UpdatePresence", "Free(-1)", "Free(null)"}));
     EXPECT_EQ(fake::LastPresence().endTimestamp, Now + Remaining);
 }
 
@@ -291,6 +291,41 @@ TEST_F(Monitor, SmallestRemainingDifferenceIsAJump) {
     EXPECT_EQ(expectedRemaining, INT32_MIN);
 }
 
+// An opened track's clock starts at its beginning, whatever position the
+// player still reports of the previous item (a CUE sheet's next part lags
+// some 0.75 s); a tick within a second of the opening does not judge it,
+// and a later one corrects only a real difference.
+TEST_F(Monitor, AnOpenedTracksClockIsJudgedOnceThePlayerHasSettled) {
+    const struct {
+        const char* name;
+        uint32_t tickAfterMs;
+        double positionAtTick;
+        Outcome outcome;
+        double positionTwoSecondsLater;
+    } cases[] = {
+        {"a tick while the old position lingers", 500, 12.9, Outcome::Nothing, 2.5},
+        {"a tick once settled, in step", 2000, 2.0, Outcome::Nothing, 4.0},
+        {"a tick once settled, the track elsewhere", 2000, 40.0, Outcome::PublishPlaying, 42.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Observe(Observation::PlayingQuiet);
+        Tick();
+        fake::SetPosition(12.48);
+        dsp->NewTrack(nullptr, "part2.wav");
+        EXPECT_EQ(fake::LastPresence().endTimestamp, Now + 200) << "the opened track's clock took the old position";
+        fake::AdvanceMonotonicMs(c.tickAfterMs);
+        fake::SetPosition(c.positionAtTick);
+        Blocks();
+        EXPECT_EQ(Tick(), c.outcome);
+        fake::AdvanceMonotonicMs(2000);
+        fake::SetPosition(c.positionTwoSecondsLater);
+        Blocks();
+        EXPECT_EQ(Tick(), Outcome::Nothing) << "the tick after did not follow the card";
+        fake::SetPosition(30.4);
+    }
+}
+
 // The dialog's OK asks the next tick to publish what it sees afresh, with
 // the new settings, and only the next: never Playing for a paused track.
 TEST_F(Monitor, DialogOkRepublishesTheObservedStateAtTheNextTick) {
@@ -339,7 +374,10 @@ TEST_F(Monitor, AClosedTrackShowsOnlyWhenNoTrackFollows) {
         dsp->NewTrack(nullptr, nullptr);
         EXPECT_EQ(fake::PresenceCount(), before) << "the close published at once";
         fake::AdvanceMonotonicMs(c.afterMs);
-        if (c.reopened) dsp->NewTrack(nullptr, "next.mp3");
+        if (c.reopened) {
+            dsp->NewTrack(nullptr, "next.mp3");
+            fake::SetPosition(1.0);  // the next track, a tick later
+        }
         fake::ClearCalls();
         Observe(Observation::PlayingQuiet);
         fake::SetTag(TagFormattedTitle, nullptr);  // the old track's tail: no tags
@@ -356,6 +394,7 @@ TEST_F(Monitor, AClosedTrackShowsOnlyWhenNoTrackFollows) {
             EXPECT_EQ(Tick(), Outcome::PublishStopped);
         }
         fake::SetTag(TagFormattedTitle, "Title");
+        fake::SetPosition(30.4);
     }
 }
 

@@ -94,16 +94,16 @@ TEST_F(PluginTest, EachClockModeReadsWhatItNeedsAndSetsItsClock) {
         const char* order;
     };
     const char* remainingOrder =
-        "GetTag(-1) GetTime GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update "
-        "Free(-1)";
+        "GetTag(-1) GetTag(-3) GetTime GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update "
+        "Free(-1) Free(null)";
     const char* missingLengthOrder =
-        "GetTag(-1) GetTime GetTag(-4) Free(null) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
+        "GetTag(-1) GetTag(-3) GetTime GetTag(-4) Free(null) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
         "Update "
-        "Free(-1)";
+        "Free(-1) Free(null)";
     const char* elapsedOrder =
-        "GetTag(-1) GetTime GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1)";
+        "GetTag(-1) GetTag(-3) GetTime GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) Free(null)";
     const char* noClockOrder =
-        "GetTag(-1) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1)";
+        "GetTag(-1) GetTag(-3) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) Free(null)";
     const Case cases[] = {
         {"remaining", 0, "200", Remaining, 200, remainingOrder},
         {"remaining, fractional length", 0, "215.7", Remaining, 215, remainingOrder},
@@ -133,4 +133,82 @@ TEST_F(PluginTest, EachClockModeReadsWhatItNeedsAndSetsItsClock) {
         }
         EXPECT_EQ(Badge(*published), "play") << test.name;
     }
+}
+
+// Items that name what plays inside them, as the real player drives them:
+// each card shows the song, and the station (or the album) on the second
+// line; an opened CUE sheet's next part starts its clock at 0 although the
+// player still reports the previous part's position for a moment.
+TEST_F(PluginTest, StreamsCueSheetsAndModulesShowWhatPlays) {
+    StartInstance();
+    auto item = [](std::optional<std::string> title, std::optional<std::string> song,
+                   std::optional<std::string> album, const char* length, const char* fileType) {
+        StandinTrack track;
+        track.title = title;
+        track.itemTitle = song;
+        track.album = album;
+        track.length = length;
+        track.fileType = fileType;
+        return track;
+    };
+    auto lastCard = [](uint32_t since) {
+        std::vector<RecordedCall> published = PresencesBetween(since, Mark());
+        EXPECT_FALSE(published.empty()) << "nothing was published";
+        return published.empty() ? RecordedPresence() : published.back().presence;
+    };
+
+    // A station with a name: one NewTrack, then NewTitle with each song.
+    uint32_t since = Mark();
+    OpenItem(item("Nowglow Test Radio", "Artist One - Song A", std::nullopt, "0", "MP3"),
+             "http://127.0.0.1:8000/radio");
+    RecordedPresence card = lastCard(since);
+    EXPECT_EQ(Text(card.details), "Artist One - Song A");
+    EXPECT_EQ(Text(card.state), "Nowglow Test Radio");
+    since = Mark();
+    NameSongInside("Artist Two - Song B");
+    card = lastCard(since);
+    EXPECT_EQ(Text(card.details), "Artist Two - Song B");
+    EXPECT_EQ(Text(card.state), "Nowglow Test Radio");
+
+    // A station without a name: the song and the file type.
+    since = Mark();
+    OpenItem(item("", "Artist Three - Song C", std::nullopt, "0", "MP3"), "http://127.0.0.1:8000/anonymous");
+    card = lastCard(since);
+    EXPECT_EQ(Text(card.details), "Artist Three - Song C");
+    EXPECT_EQ(Text(card.state), "MP3 File");
+
+    // A file with its CUE sheet beside it: each part's title as it comes.
+    since = Mark();
+    OpenItem(item("Album Artist - Cue Album", "Performer One - First Part", "Cue Album", "60", "WAV"),
+             "C:\\Music\\album.wav");
+    EXPECT_EQ(Text(lastCard(since).details), "Performer One - First Part");
+    since = Mark();
+    NameSongInside("Performer Two - Second Part");
+    card = lastCard(since);
+    EXPECT_EQ(Text(card.details), "Performer Two - Second Part");
+    EXPECT_EQ(Text(card.state), "Cue Album");
+
+    // The CUE sheet opened: each part its own entry, the next one opened
+    // while the player still reports the previous part's position.
+    OpenTrack(item("Performer One - First Part", std::nullopt, "Cue Album", "13", "WAV"), "C:\\Music\\album.cue");
+    SeekTrack(12.0);
+    since = Mark();
+    PlayOnToCuePart(item("Performer Two - Second Part", std::nullopt, "Cue Album", "13", "WAV"),
+                    "C:\\Music\\album.cue");
+    std::vector<RecordedCall> parts = PresencesBetween(since, Mark());
+    ASSERT_EQ(parts.size(), 1u) << "the part boundary showed more than the next part";
+    EXPECT_EQ(Text(parts[0].presence.details), "Performer Two - Second Part");
+    EXPECT_NEAR(SecondsLeft(parts[0]), 13.0, 5.0) << "the next part's clock took the previous part's position";
+    std::optional<Tick> settled = WaitForTicks(Mark(), 2, 2 * TickMs + SlackMs);
+    ASSERT_TRUE(settled);
+    for (const RecordedCall& call : PresencesBetween(parts[0].sequence))
+        EXPECT_NEAR(SecondsLeft(call), 13.0 - (call.wallClockMs - parts[0].wallClockMs) / 1000.0, 5.0)
+            << "a tick showed the lingering position: " << Describe(call);
+
+    // A tracker module: its name, its type, a fractional length.
+    since = Mark();
+    OpenItem(item("Space Debris", std::nullopt, std::nullopt, "15.36", "MOD"), "C:\\Music\\debris.mod");
+    card = lastCard(since);
+    EXPECT_EQ(Text(card.details), "Space Debris");
+    EXPECT_EQ(Text(card.state), "MOD File");
 }

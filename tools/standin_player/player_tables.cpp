@@ -72,6 +72,11 @@ static StandinTrack track;
 static PlaybackMode mode = PlaybackMode::Stopped;
 static double basePosition;         // the position when playback last started, or the position itself
 static LARGE_INTEGER playingSince;  // performance counter when playback last started
+// After a CUE part's boundary, GetTime goes on with the previous part's
+// clock for a moment: that clock, and until when.
+static double laggingPosition;
+static LARGE_INTEGER laggingSince;
+static bool lagging;
 static uint32_t versionWord = 0x03080500;
 // How much later the player answers on its two threads (see standin_player.h).
 static std::atomic<DWORD> windowThreadAnswerDelayMs;
@@ -102,6 +107,9 @@ static double SecondsSince(const LARGE_INTEGER& start) {
 
 // The position, with trackLock held.
 static double PositionLocked(void) {
+    if (lagging && SecondsSince(laggingSince) * 1000.0 < CuePositionLagMs)
+        return laggingPosition + SecondsSince(laggingSince);
+    lagging = false;
     if (mode == PlaybackMode::Playing) return basePosition + SecondsSince(playingSince);
     return basePosition;
 }
@@ -236,6 +244,7 @@ std::optional<std::string> TrackTag(int32_t tag) {
     case TagAlbum: return seen.album;
     case TagDate: return seen.date;
     case TagFileType: return seen.fileType;
+    case TagItemTitle: return seen.itemTitle;
     default: return std::nullopt;
     }
 }
@@ -276,6 +285,7 @@ void ResetTrack(void) {
     track = StandinTrack();
     mode = PlaybackMode::Stopped;
     basePosition = 0;
+    lagging = false;
     versionWord = 0x03080500;
 }
 
@@ -398,6 +408,53 @@ void PlayOnToTrack(const StandinTrack& newTrack, const char* file) {
         OpenNextTrack(newTrack, file);
     });
     MoveAudioToNewThread();
+}
+
+void OpenItem(const StandinTrack& item, const char* file) {
+    RunOnPlayerWorker([&] {
+        NotifyNewTrack(nullptr);
+        PluginSetFormat(false);
+        RunOnWindowThread([&] {
+            ApplyTrack(item);
+            ApplyMode(PlaybackMode::Stopped);
+            LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open item", file != nullptr ? file : "(null)");
+        });
+        const std::optional<std::string> early = item.itemTitle ? item.itemTitle : item.title;
+        NotifyNewTitle(early ? early->c_str() : nullptr);
+        NotifyNewTrack(file);
+        PluginSetFormat(true);
+        RunOnWindowThread([] { ApplyMode(PlaybackMode::Playing); });
+    });
+    MoveAudioToNewThread();
+}
+
+void NameSongInside(const char* song) {
+    RunOnWindowThread([song] {
+        {
+            std::lock_guard<std::mutex> hold(trackLock);
+            track.itemTitle = song != nullptr ? std::optional<std::string>(song) : std::nullopt;
+        }
+        LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "song", song != nullptr ? song : "(null)");
+    });
+    NotifyNewTitle(song);
+}
+
+void PlayOnToCuePart(const StandinTrack& part, const char* file) {
+    RunOnPlayerWorker([&] {
+        NotifyNewTrack(nullptr);
+        Sleep(1);
+        RunOnWindowThread([&] {
+            std::lock_guard<std::mutex> hold(trackLock);
+            laggingPosition = PositionLocked();
+            QueryPerformanceCounter(&laggingSince);
+            lagging = true;
+            track = part;
+            basePosition = 0;
+            QueryPerformanceCounter(&playingSince);
+        });
+        LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "next part", file != nullptr ? file : "(null)");
+        NotifyNewTrack(file);
+    });
 }
 
 void OpenTrackOnThisThread(const StandinTrack& newTrack, const char* file, PlaybackMode modeAfter) {

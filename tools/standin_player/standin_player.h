@@ -28,6 +28,7 @@ struct StandinTrack {
     std::optional<std::string> album;     // tag 2
     std::optional<std::string> date;      // tag 3
     std::optional<std::string> fileType;  // tag 7
+    std::optional<std::string> itemTitle; // tag -3: a stream's song, a CUE sheet's part
 };
 
 enum class PlaybackMode { Stopped, Playing, Paused };
@@ -188,6 +189,19 @@ void OpenTrack(const StandinTrack& track, const char* file);
 // OpenTrack opens it.
 enum : DWORD { TailMs = 530 };
 void PlayOnToTrack(const StandinTrack& track, const char* file);
+// An item that names what plays inside it (a stream, a CUE sheet, a
+// module) opened as OpenTrack opens a track, but with NewTitle first, once,
+// while the player still answers as stopped, as the real player does.
+void OpenItem(const StandinTrack& item, const char* file);
+// A new song inside the item (a stream's next song, the next part of a
+// file with its CUE sheet beside it): tag -3 becomes the song, then
+// NewTitle with it. No NewTrack.
+void NameSongInside(const char* song);
+// The next part of an opened CUE sheet: NewTrack(null), then 1 ms later,
+// the part's tags already in place, NewTrack(file); GetTime goes on with
+// the previous part's clock for CuePositionLagMs more, then the new part's.
+enum : DWORD { CuePositionLagMs = 750 };
+void PlayOnToCuePart(const StandinTrack& part, const char* file);
 // A track opened at position 0 on the calling thread instead of the window
 // thread, then NewTrack with the file name, as a player whose decoder opens
 // the next track itself: a running tick sees the change unless

@@ -34,7 +34,7 @@ struct StoredTag {
     char text[MaxTagText + 1];
 };
 
-static const int32_t trackTags[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum, TagDate, TagFileType};
+static const int32_t trackTags[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum, TagDate, TagFileType, TagItemTitle};
 enum : size_t { TrackTagCount = sizeof trackTags / sizeof trackTags[0] };
 
 static StoredTag sharedTags[TrackTagCount];
@@ -64,6 +64,7 @@ static const char* TrackText(const Track& track, int32_t tag) {
     case TagAlbum: return track.album;
     case TagDate: return track.date;
     case TagFileType: return track.fileType;
+    case TagItemTitle: return track.itemTitle;
     default: return nullptr;
     }
 }

@@ -24,6 +24,7 @@ static void ResetPluginState(void) {
     republishRequested.store(false);
     notifiedPositionPending.store(false);
     notifiedPosition.store(0);
+    notifiedAtMs.store(0);
     instanceLive.store(false);
     std::memset(versionText, 0, sizeof versionText);
     std::memset(detailsBuffer, 0, sizeof detailsBuffer);

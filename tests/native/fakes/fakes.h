@@ -120,7 +120,7 @@ size_t CountCalls(Call call);
 
 // The current track. A null text is a tag the player does not supply
 // (GetTag returns null); an empty text is present. Tags other than these
-// five always come back null.
+// six always come back null.
 struct Track {
     const char* title = nullptr;     // tag -1, the formatted title
     const char* length = nullptr;    // tag -4, the length in seconds as text
@@ -128,6 +128,7 @@ struct Track {
     const char* date = nullptr;      // tag 3
     const char* fileType = nullptr;  // tag 7
     double position = 0.0;           // GetTime
+    const char* itemTitle = nullptr;  // tag -3, a stream's song or a CUE sheet's part
 };
 
 // Texts up to this many bytes (without the zero) can be set and handed out.
@@ -136,7 +137,7 @@ enum : size_t { MaxTagText = 1023 };
 // Replaces the whole current track at once (the texts are copied), so a
 // thread reading tags sees either the old track or the new one per call.
 void SetTrack(const Track& track);
-// Replaces one tag's text (null: missing). Only the five tags above.
+// Replaces one tag's text (null: missing). Only the six tags above.
 void SetTag(int32_t tag, const char* text);
 void SetPosition(double seconds);
 void SetPlaying(int32_t isPlaying);     // IsPlaying's answer
