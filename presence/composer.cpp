@@ -34,7 +34,8 @@ TimeArguments ReadTimeArguments(void) { return ReadTimeArgumentsFrom(false); }
 
 // Appends the parts in order while the line stays within unitLimit units;
 // true when all of them went in whole.
-static bool AppendPartsWithin(LineBuilder* line, const char* const* parts, uint32_t count, uint32_t unitLimit) {
+static bool AppendPartsWithin(LineBuilder* line, const char* const* parts, uint32_t count,
+                              uint32_t unitLimit) {
     for (uint32_t index = 0; index < count; index++) {
         if (!AppendWithin(line, parts[index], unitLimit)) return false;
     }
@@ -115,7 +116,7 @@ void ReleaseTitles(const TrackTitles* titles) {
 }
 
 // Whether a text is present and not empty.
-static bool HasText(const char* text) { return text && text[0] != '\0'; }
+static bool HasText(const char* text) { return text != nullptr && text[0] != '\0'; }
 
 // The formatted title as the second line: only when the first line is the
 // song that plays inside the item and the formatted title names something

@@ -175,7 +175,8 @@ Operation OperationFor(uint8_t byte) {
 }
 
 // The six tags the fake player can hold, in the order of the model's array.
-const int32_t tagNumbers[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum, TagDate, TagFileType, TagItemTitle};
+const int32_t tagNumbers[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum,
+                              TagDate,           TagFileType,      TagItemTitle};
 enum { TitleTag, LengthTag, AlbumTag, DateTag, FileTypeTag, ItemTitleTag, TagCount };
 
 int TagIndexFor(uint8_t byte) {
@@ -345,14 +346,16 @@ UnitCharacter CharacterAt(const std::string& text, size_t at) {
         codePoint = (codePoint << 6) | (next & 0x3Fu);
     }
     const uint32_t shortestFrom[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (codePoint < shortestFrom[length] || (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF)
+    if (codePoint < shortestFrom[length] || (codePoint >= 0xD800 && codePoint <= 0xDFFF) ||
+        codePoint > 0x10FFFF)
         return UnitCharacter{1, 1};
     return UnitCharacter{length, codePoint > 0xFFFF ? 2u : 1u};
 }
 
 uint32_t Units(const std::string& text) {
     uint32_t units = 0;
-    for (size_t at = 0; at < text.size(); at += CharacterAt(text, at).bytes) units += CharacterAt(text, at).units;
+    for (size_t at = 0; at < text.size(); at += CharacterAt(text, at).bytes)
+        units += CharacterAt(text, at).units;
     return units;
 }
 
@@ -391,13 +394,15 @@ std::string ExpectedAlbumLine(void) {
     const Tag& date = tags[DateTag];
     const Tag& fileType = tags[FileTypeTag];
     const Tag& title = tags[TitleTag];
-    const bool station = SongNamed() && title.present && !title.text.empty() && title.text != tags[ItemTitleTag].text;
+    const bool station =
+        SongNamed() && title.present && !title.text.empty() && title.text != tags[ItemTitleTag].text;
     if (!album.present && station) return CutAtEnd(title.text);
     if (!album.present) return fileType.present ? CutAtEnd(fileType.text + " File") : "";
     if (SettingsWord(0) == 0 || !date.present) return CutAtEnd(album.text);
     const std::string year = " (" + date.text + ")";
     const uint32_t yearUnits = Units(year);
-    if (Units(album.text) + yearUnits <= LineUnits || yearUnits >= LineUnits) return CutAtEnd(album.text + year);
+    if (Units(album.text) + yearUnits <= LineUnits || yearUnits >= LineUnits)
+        return CutAtEnd(album.text + year);
     return PrefixWithin(album.text, LineUnits - 1 - yearUnits) + Ellipsis + year;
 }
 
@@ -578,7 +583,8 @@ void CheckSent(size_t before, const Expected& expected) {
     REQUIRE(sent == static_cast<size_t>(expected.count),
             std::to_string(sent) + " publications where " + std::to_string(expected.count) + " were due");
     for (int i = 0; i < expected.count; i++) {
-        CheckRecord(fake::PresenceAt(before + static_cast<size_t>(i)), expected.states[i], expected.fromStart);
+        CheckRecord(fake::PresenceAt(before + static_cast<size_t>(i)), expected.states[i],
+                    expected.fromStart);
     }
 }
 
@@ -626,7 +632,8 @@ int32_t ModelExpectedRemaining(int32_t length, int32_t remaining) {
     if (sinceMs < 1000) return remaining;
     model.positionNotified = false;
     if (model.notifiedPosition < 0) return remaining;
-    return Wrap32(static_cast<int64_t>(length) - model.notifiedPosition - static_cast<int64_t>(sinceMs / 1000));
+    return Wrap32(static_cast<int64_t>(length) - model.notifiedPosition -
+                  static_cast<int64_t>(sinceMs / 1000));
 }
 
 // One tick of the monitor's rules, on the model.

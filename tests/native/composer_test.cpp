@@ -91,15 +91,16 @@ TEST_F(Composer, TheSongInsideAnItemIsTheFirstLineAndItsStationTheSecond) {
         const char* details;
         const char* state;
     } cases[] = {
-        {"a stream with a name", "Artist Two - Song B", "Nowglow Test Radio", nullptr, "MP3", "Artist Two - Song B",
-         "Nowglow Test Radio"},
-        {"a stream without a name", "Artist Two - Song B", "", nullptr, "MP3", "Artist Two - Song B", "MP3 File"},
+        {"a stream with a name", "Artist Two - Song B", "Nowglow Test Radio", nullptr, "MP3",
+         "Artist Two - Song B", "Nowglow Test Radio"},
+        {"a stream without a name", "Artist Two - Song B", "", nullptr, "MP3", "Artist Two - Song B",
+         "MP3 File"},
         {"a stream without a formatted title", "Artist Two - Song B", nullptr, nullptr, "MP3",
          "Artist Two - Song B", "MP3 File"},
-        {"a CUE part with its album", "Performer Two - Second Part", "Album Artist - Cue Album", "Cue Album", "WAV",
-         "Performer Two - Second Part", "Cue Album (D)"},
-        {"a CUE part without an album", "Performer Two - Second Part", "Album Artist - Cue Album", nullptr, "WAV",
-         "Performer Two - Second Part", "Album Artist - Cue Album"},
+        {"a CUE part with its album", "Performer Two - Second Part", "Album Artist - Cue Album", "Cue Album",
+         "WAV", "Performer Two - Second Part", "Cue Album (D)"},
+        {"a CUE part without an album", "Performer Two - Second Part", "Album Artist - Cue Album", nullptr,
+         "WAV", "Performer Two - Second Part", "Album Artist - Cue Album"},
         {"the song is the formatted title", "Strobe", "Strobe", nullptr, "MP3", "Strobe", "MP3 File"},
         {"an empty song", "", "Strobe", nullptr, "MP3", "Strobe", "MP3 File"},
         {"no song: a module", nullptr, "Space Debris", nullptr, "MOD", "Space Debris", "MOD File"},
@@ -123,7 +124,7 @@ TEST_F(Composer, TheSongInsideAnItemIsTheFirstLineAndItsStationTheSecond) {
 
 TEST_F(Composer, ASecondLineTooLongForDiscordIsCutBeforeItsYear) {
     const std::string ellipsis = "\xE2\x80\xA6";
-    const std::string cyrillic = "\xD0\x96";  // one unit, two bytes
+    const std::string cyrillic = "\xD0\x96";       // one unit, two bytes
     const std::string emoji = "\xF0\x9F\x8E\xB5";  // two units, four bytes
     auto times = [](const std::string& text, size_t count) {
         std::string repeated;
@@ -137,11 +138,13 @@ TEST_F(Composer, ASecondLineTooLongForDiscordIsCutBeforeItsYear) {
         const char* fileType;
         std::string line;
     } cases[] = {
-        {"album and year of 128 units", std::string(121, 'a'), "1998", "MP3", std::string(121, 'a') + " (1998)"},
+        {"album and year of 128 units", std::string(121, 'a'), "1998", "MP3",
+         std::string(121, 'a') + " (1998)"},
         {"one unit more: the album is cut", std::string(122, 'a'), "1998", "MP3",
          std::string(120, 'a') + ellipsis + " (1998)"},
         {"Cyrillic album", times(cyrillic, 121), "1998", "MP3", times(cyrillic, 121) + " (1998)"},
-        {"Cyrillic album cut", times(cyrillic, 200), "1998", "MP3", times(cyrillic, 120) + ellipsis + " (1998)"},
+        {"Cyrillic album cut", times(cyrillic, 200), "1998", "MP3",
+         times(cyrillic, 120) + ellipsis + " (1998)"},
         {"the cut would split a pair of units", std::string(119, 'a') + emoji + "b", "1998", "MP3",
          std::string(119, 'a') + ellipsis + " (1998)"},
         {"a date that leaves no room is cut with the line", "Album", std::string(130, '9'), "MP3",
@@ -176,13 +179,14 @@ struct OrderCase {
 TEST_F(Composer, PlayingTrackAsksThePlayerInTheOrderOfItsTimeMode) {
     const Names tags = {
         "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)", "Discord_UpdatePresence",
-        "Free(-1)", "Free(null)"};
+        "Free(-1)",  "Free(null)"};
     auto with = [&tags](Names head) {
         head.insert(head.end(), tags.begin(), tags.end());
         return head;
     };
     const OrderCase cases[] = {
-        {TimeRemaining, with({"GetTag(-1)", "GetTag(-3)", "GetTime", "GetTag(-4)", "Free(-4)"}), 0, Now + 170},
+        {TimeRemaining, with({"GetTag(-1)", "GetTag(-3)", "GetTime", "GetTag(-4)", "Free(-4)"}), 0,
+         Now + 170},
         {TimeElapsed, with({"GetTag(-1)", "GetTag(-3)", "GetTime"}), Now - 30, 0},
         {TimeDisabled, with({"GetTag(-1)", "GetTag(-3)"}), 0, 0},
         {3, with({"GetTag(-1)", "GetTag(-3)", "GetTime"}), Now - 30, 0},
@@ -207,10 +211,9 @@ TEST_F(Composer, MissingTagsAreReleasedAsNullsInTheirPlace) {
     fake::SetTrack(fake::Track{});
     fake::ClearCalls();
     PublishCurrentTrack();
-    EXPECT_EQ(fake::CallNames(),
-              (Names{"GetTag(-1)", "GetTag(-3)", "GetTime", "GetTag(-4)", "Free(null)", "GetTag(2)", "GetTag(3)",
-                     "GetTag(7)", "Free(null)", "Free(null)", "Free(null)", "Discord_UpdatePresence", "Free(null)",
-                     "Free(null)"}));
+    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(-3)", "GetTime", "GetTag(-4)", "Free(null)",
+                                        "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(null)", "Free(null)",
+                                        "Free(null)", "Discord_UpdatePresence", "Free(null)", "Free(null)"}));
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_STREQ(sent.details.text, "");
     EXPECT_STREQ(sent.state.text, "");
@@ -251,8 +254,9 @@ TEST_F(Composer, PausedSendsTheSameLinesWithoutAskingForTheTime) {
     const fake::RecordedPresence playing = fake::LastPresence();
     fake::ClearCalls();
     PublishPlaybackState(Paused);
-    EXPECT_EQ(fake::CallNames(), (Names{"GetTag(-1)", "GetTag(-3)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)",
-                                        "Free(3)", "Free(7)", "Discord_UpdatePresence", "Free(-1)", "Free(null)"}));
+    EXPECT_EQ(fake::CallNames(),
+              (Names{"GetTag(-1)", "GetTag(-3)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)",
+                     "Free(7)", "Discord_UpdatePresence", "Free(-1)", "Free(null)"}));
     const fake::RecordedPresence& sent = fake::LastPresence();
     EXPECT_STREQ(sent.details.text, playing.details.text);
     EXPECT_STREQ(sent.state.text, playing.state.text);

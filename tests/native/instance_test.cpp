@@ -267,7 +267,10 @@ TEST_F(InstanceTest, EveryNotificationPublishesAtOnceInTheStateTheMonitorSaw) {
         // An opened track's clock starts at its beginning, whatever the
         // player still says of the previous one; a seek's is where it plays.
         const bool opened = std::string(c.name).rfind("opened", 0) == 0;
-        EXPECT_EQ(badge != "play" ? 0 : opened ? fake::DefaultNow + 200 : fake::DefaultNow + 170, sent.endTimestamp);
+        EXPECT_EQ(badge != "play" ? 0
+                  : opened        ? fake::DefaultNow + 200
+                                  : fake::DefaultNow + 170,
+                  sent.endTimestamp);
         EXPECT_EQ(0, sent.startTimestamp);
         const PlaybackState shown = badge == "play" ? Playing : badge == "pause" ? Paused : Stopped;
         EXPECT_EQ(shown, publishedState.load()) << "the publication is what the card shows";

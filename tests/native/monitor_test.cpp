@@ -170,8 +170,8 @@ TEST_F(Monitor, JumpRepublishesTheTrackInTheComposersOrder) {
     RunMonitorTick();
     EXPECT_EQ(fake::CallNames(),
               (Names{"IsPlaying", "GetTag(-4)", "Free(-4)", "GetTime", "GetTag(-1)", "GetTag(-3)", "GetTime",
-                     "GetTag(-4)", "Free(-4)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)", "Free(7)",
-                     "Discord_UpdatePresence", "Free(-1)", "Free(null)"}));
+                     "GetTag(-4)", "Free(-4)", "GetTag(2)", "GetTag(3)", "GetTag(7)", "Free(2)", "Free(3)",
+                     "Free(7)", "Discord_UpdatePresence", "Free(-1)", "Free(null)"}));
     EXPECT_EQ(fake::LastPresence().endTimestamp, Now + Remaining);
 }
 
@@ -313,7 +313,8 @@ TEST_F(Monitor, AnOpenedTracksClockIsJudgedOnceThePlayerHasSettled) {
         Tick();
         fake::SetPosition(12.48);
         dsp->NewTrack(nullptr, "part2.wav");
-        EXPECT_EQ(fake::LastPresence().endTimestamp, Now + 200) << "the opened track's clock took the old position";
+        EXPECT_EQ(fake::LastPresence().endTimestamp, Now + 200)
+            << "the opened track's clock took the old position";
         fake::AdvanceMonotonicMs(c.tickAfterMs);
         fake::SetPosition(c.positionAtTick);
         Blocks();

@@ -104,7 +104,8 @@ TEST(MeasureUnits, CountsUtf16UnitsAndEachIllFormedByteAsOne) {
         {"\xF8\x88\x80\x80", 4},  // no such lead byte
     };
     for (const UnitCase& c : cases) {
-        EXPECT_EQ(MeasureUnits(c.text, LineUnitLimit), c.units) << testing::PrintToString(std::string(c.text));
+        EXPECT_EQ(MeasureUnits(c.text, LineUnitLimit), c.units)
+            << testing::PrintToString(std::string(c.text));
     }
     EXPECT_EQ(MeasureUnits(nullptr, LineUnitLimit), 0u);
     // Past the limit it stops counting: limit + 1 means "too long".

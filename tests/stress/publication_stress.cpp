@@ -74,10 +74,13 @@ void Mismatch(Tally* tally, const fake::RecordedPresence& record, const char* wh
 // A playing clock of track k: the remaining time's end, the elapsed time's
 // start, or none, whichever clock mode the publication read.
 bool PlayingClockOf(const fake::RecordedPresence& record, int k) {
-    const int64_t position = 10 + k;
-    if (record.startTimestamp == 0 && record.endTimestamp == Now + 300 - position) return true;
-    if (record.startTimestamp == Now - position && record.endTimestamp == 0) return true;
-    return record.startTimestamp == 0 && record.endTimestamp == 0;
+    if (record.startTimestamp == 0 && record.endTimestamp == 0) return true;
+    // A track just opened shows its clock from 0, any other from where it plays.
+    for (const int64_t position : {static_cast<int64_t>(10 + k), static_cast<int64_t>(0)}) {
+        if (record.startTimestamp == 0 && record.endTimestamp == Now + 300 - position) return true;
+        if (record.startTimestamp == Now - position && record.endTimestamp == 0) return true;
+    }
+    return false;
 }
 
 // Every record must carry the two lines of one track (dated or not, as the

@@ -47,9 +47,10 @@ TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
     ExpectTrackPresence(atOpening[0], "play", "Playing");
     ExpectClockNear(atOpening[0], 0.0);
     EXPECT_NE(atOpening[0].threadId, PlayerWindowThreadId()) << "the stand-in opened on its window thread";
-    EXPECT_EQ(CallOrder(opening, opened),
-              "GetTag(-1) GetTag(-3) GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
-              "Update Free(-1) Free(null)")
+    EXPECT_EQ(
+        CallOrder(opening, opened),
+        "GetTag(-1) GetTag(-3) GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
+        "Update Free(-1) Free(null)")
         << "an opened track starts at 0: its position is not asked";
     // Every text of the record is the plug-in's own, never one the player handed out.
     const RecordedPresence& record = atOpening[0].presence;
@@ -80,7 +81,8 @@ TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
     EXPECT_LE(TicksBetween(pausing, pauseTick->end + 1).size(), 2u)
         << "Paused came later than the second tick after the pause";
     EXPECT_EQ(CallOrder(pauseTick->start, pauseTick->end),
-              "IsPlaying GetTag(-1) GetTag(-3) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) "
+              "IsPlaying GetTag(-1) GetTag(-3) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update "
+              "Free(-1) "
               "Free(null)")
         << "a Paused publication asks neither the time nor the length";
 

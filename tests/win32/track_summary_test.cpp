@@ -34,7 +34,7 @@ TEST_F(PluginTest, TheTwoLinesFollowTheTagsAndTheDateFlag) {
         return repeated;
     };
     const std::string japanese100 = times("\xE6\x9D\xB1", 100);  // 300 bytes, 100 units
-    const std::string cyrillic121 = times("\xD0\x96", 121);       // 242 bytes, 121 units
+    const std::string cyrillic121 = times("\xD0\x96", 121);      // 242 bytes, 121 units
     const std::string latin300(300, 't');
     struct Case {
         const char* name;
@@ -94,16 +94,20 @@ TEST_F(PluginTest, EachClockModeReadsWhatItNeedsAndSetsItsClock) {
         const char* order;
     };
     const char* remainingOrder =
-        "GetTag(-1) GetTag(-3) GetTime GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update "
+        "GetTag(-1) GetTag(-3) GetTime GetTag(-4) Free(-4) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) "
+        "Free(7) Update "
         "Free(-1) Free(null)";
     const char* missingLengthOrder =
-        "GetTag(-1) GetTag(-3) GetTime GetTag(-4) Free(null) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) "
+        "GetTag(-1) GetTag(-3) GetTime GetTag(-4) Free(null) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) "
+        "Free(7) "
         "Update "
         "Free(-1) Free(null)";
     const char* elapsedOrder =
-        "GetTag(-1) GetTag(-3) GetTime GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) Free(null)";
+        "GetTag(-1) GetTag(-3) GetTime GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) "
+        "Free(null)";
     const char* noClockOrder =
-        "GetTag(-1) GetTag(-3) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) Free(null)";
+        "GetTag(-1) GetTag(-3) GetTag(2) GetTag(3) GetTag(7) Free(2) Free(3) Free(7) Update Free(-1) "
+        "Free(null)";
     const Case cases[] = {
         {"remaining", 0, "200", Remaining, 200, remainingOrder},
         {"remaining, fractional length", 0, "215.7", Remaining, 215, remainingOrder},
@@ -141,8 +145,8 @@ TEST_F(PluginTest, EachClockModeReadsWhatItNeedsAndSetsItsClock) {
 // player still reports the previous part's position for a moment.
 TEST_F(PluginTest, StreamsCueSheetsAndModulesShowWhatPlays) {
     StartInstance();
-    auto item = [](std::optional<std::string> title, std::optional<std::string> song,
-                   std::optional<std::string> album, const char* length, const char* fileType) {
+    auto item = [](const std::optional<std::string>& title, const std::optional<std::string>& song,
+                   const std::optional<std::string>& album, const char* length, const char* fileType) {
         StandinTrack track;
         track.title = title;
         track.itemTitle = song;
@@ -190,7 +194,8 @@ TEST_F(PluginTest, StreamsCueSheetsAndModulesShowWhatPlays) {
 
     // The CUE sheet opened: each part its own entry, the next one opened
     // while the player still reports the previous part's position.
-    OpenTrack(item("Performer One - First Part", std::nullopt, "Cue Album", "13", "WAV"), "C:\\Music\\album.cue");
+    OpenTrack(item("Performer One - First Part", std::nullopt, "Cue Album", "13", "WAV"),
+              "C:\\Music\\album.cue");
     SeekTrack(12.0);
     since = Mark();
     PlayOnToCuePart(item("Performer Two - Second Part", std::nullopt, "Cue Album", "13", "WAV"),
@@ -198,7 +203,8 @@ TEST_F(PluginTest, StreamsCueSheetsAndModulesShowWhatPlays) {
     std::vector<RecordedCall> parts = PresencesBetween(since, Mark());
     ASSERT_EQ(parts.size(), 1u) << "the part boundary showed more than the next part";
     EXPECT_EQ(Text(parts[0].presence.details), "Performer Two - Second Part");
-    EXPECT_NEAR(SecondsLeft(parts[0]), 13.0, 5.0) << "the next part's clock took the previous part's position";
+    EXPECT_NEAR(SecondsLeft(parts[0]), 13.0, 5.0)
+        << "the next part's clock took the previous part's position";
     std::optional<Tick> settled = WaitForTicks(Mark(), 2, 2 * TickMs + SlackMs);
     ASSERT_TRUE(settled);
     for (const RecordedCall& call : PresencesBetween(parts[0].sequence))

@@ -23,12 +23,12 @@
 // The current track as the player describes it through GetTag; a tag that is
 // std::nullopt is missing (GetTag answers null).
 struct StandinTrack {
-    std::optional<std::string> title;     // tag -1, the formatted title
-    std::optional<std::string> length;    // tag -4, whole seconds as decimal text
-    std::optional<std::string> album;     // tag 2
-    std::optional<std::string> date;      // tag 3
-    std::optional<std::string> fileType;  // tag 7
-    std::optional<std::string> itemTitle; // tag -3: a stream's song, a CUE sheet's part
+    std::optional<std::string> title;      // tag -1, the formatted title
+    std::optional<std::string> length;     // tag -4, whole seconds as decimal text
+    std::optional<std::string> album;      // tag 2
+    std::optional<std::string> date;       // tag 3
+    std::optional<std::string> fileType;   // tag 7
+    std::optional<std::string> itemTitle;  // tag -3: a stream's song, a CUE sheet's part
 };
 
 enum class PlaybackMode { Stopped, Playing, Paused };

@@ -34,7 +34,8 @@ struct StoredTag {
     char text[MaxTagText + 1];
 };
 
-static const int32_t trackTags[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum, TagDate, TagFileType, TagItemTitle};
+static const int32_t trackTags[] = {TagFormattedTitle, TagLengthSeconds, TagAlbum,
+                                    TagDate,           TagFileType,      TagItemTitle};
 enum : size_t { TrackTagCount = sizeof trackTags / sizeof trackTags[0] };
 
 static StoredTag sharedTags[TrackTagCount];

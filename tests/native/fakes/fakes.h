@@ -122,12 +122,12 @@ size_t CountCalls(Call call);
 // (GetTag returns null); an empty text is present. Tags other than these
 // six always come back null.
 struct Track {
-    const char* title = nullptr;     // tag -1, the formatted title
-    const char* length = nullptr;    // tag -4, the length in seconds as text
-    const char* album = nullptr;     // tag 2
-    const char* date = nullptr;      // tag 3
-    const char* fileType = nullptr;  // tag 7
-    double position = 0.0;           // GetTime
+    const char* title = nullptr;      // tag -1, the formatted title
+    const char* length = nullptr;     // tag -4, the length in seconds as text
+    const char* album = nullptr;      // tag 2
+    const char* date = nullptr;       // tag 3
+    const char* fileType = nullptr;   // tag 7
+    double position = 0.0;            // GetTime
     const char* itemTitle = nullptr;  // tag -3, a stream's song or a CUE sheet's part
 };
 
