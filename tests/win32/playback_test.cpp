@@ -109,12 +109,17 @@ TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
 
     // The resume shows Playing with the clock from where the seeks left it.
     uint32_t resuming = Mark();
+    const int64_t resumedAtMs = WallClockMs();
     PlayTrack();
     std::optional<RecordedCall> resumed = WaitForPresence(resuming, 2 * TickMs + SlackMs);
     ASSERT_TRUE(resumed) << "no presence within two ticks of the resume";
     ExpectTrackPresence(*resumed, "play", "Playing");
     ExpectRemainingClock(*resumed, 200);
-    ExpectClockNear(*resumed, 60.0);
+    // The position it was published from lies between 60 and 60 plus the
+    // time the resume took to show.
+    const double resumeTook = static_cast<double>(resumed->wallClockMs - resumedAtMs) / 1000.0;
+    EXPECT_LE(SecondsLeft(*resumed), 200.0 - 60.0 + 1.0) << Describe(*resumed);
+    EXPECT_GE(SecondsLeft(*resumed), 200.0 - 60.0 - resumeTook - 1.0) << Describe(*resumed);
     std::optional<Tick> afterResume = WaitForTick(resumed->sequence, TickMs + SlackMs);
     ASSERT_TRUE(afterResume);
     EXPECT_TRUE(PresencesIn(*afterResume).empty()) << "the resume went out twice";
@@ -220,9 +225,11 @@ TEST_F(PluginTest, AClosedTrackThatStaysClosedShowsWithinThreeSeconds) {
     EXPECT_EQ(CallOrder(closing, closed), "") << "a closed track needs nothing from the player";
     std::optional<RecordedCall> shown = WaitForPresence(closing, 3000 + SlackMs);
     ASSERT_TRUE(shown) << "the closed track never showed";
+    // The plug-in waits a second on its own clock; the log's wall clock may
+    // round the other way by a tick of either clock.
     EXPECT_GE(shown->wallClockMs -
                   PlayerCallsBetween(closing, closed, PlayerCallKind::SlotEnter).back().wallClockMs,
-              1000)
+              900)
         << "the close showed before a second had passed";
     EXPECT_EQ(Text(shown->presence.details), "No tracks playing.");
     EXPECT_EQ(Text(shown->presence.state), "");
