@@ -377,26 +377,46 @@ void SeekTrack(double seconds) {
 
 // The new track, announced while the player says it is stopped at 0 (as the
 // real player, until the new format is set), then playing.
-static void OpenNextTrack(const StandinTrack& newTrack, const char* file) {
-    PluginSetFormat(false);
+// The announcement a new track gets before it opens.
+enum class Announce { Nothing, TitleFirst };
+
+// The new track, announced while the player says it is stopped at 0 (as the
+// real player, until the new format is set), then playing. An item that
+// names what plays inside it gets NewTitle first.
+static void OpenNextTrack(const StandinTrack& newTrack, const char* file, Announce announce) {
     RunOnWindowThread([&] {
         ApplyTrack(newTrack);
         ApplyMode(PlaybackMode::Stopped);
         LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open", file != nullptr ? file : "(null)");
     });
+    if (announce == Announce::TitleFirst) {
+        const std::optional<std::string> early = newTrack.itemTitle ? newTrack.itemTitle : newTrack.title;
+        NotifyNewTitle(early ? early->c_str() : nullptr);
+    }
     NotifyNewTrack(file);
     PluginSetFormat(true);
     RunOnWindowThread([] { ApplyMode(PlaybackMode::Playing); });
 }
 
-void OpenTrack(const StandinTrack& newTrack, const char* file) {
+// A change by the user: SetFormat(null) and NewTrack(null), then the next
+// one within milliseconds, on a new worker thread.
+static void ChangeTrack(const StandinTrack& newTrack, const char* file, Announce announce) {
     RunOnPlayerWorker([&] {
+        PluginSetFormat(false);
         NotifyNewTrack(nullptr);
-        OpenNextTrack(newTrack, file);
+        OpenNextTrack(newTrack, file, announce);
     });
     MoveAudioToNewThread();
 }
 
+void OpenTrack(const StandinTrack& newTrack, const char* file) {
+    ChangeTrack(newTrack, file, Announce::Nothing);
+}
+
+void OpenItem(const StandinTrack& item, const char* file) { ChangeTrack(item, file, Announce::TitleFirst); }
+
+// At a natural end the close comes first, while the tail plays; the format
+// goes only when the next track opens.
 void PlayOnToTrack(const StandinTrack& newTrack, const char* file) {
     RunOnPlayerWorker([&] {
         RunOnWindowThread([] {
@@ -405,25 +425,8 @@ void PlayOnToTrack(const StandinTrack& newTrack, const char* file) {
         });
         NotifyNewTrack(nullptr);
         Sleep(TailMs);
-        OpenNextTrack(newTrack, file);
-    });
-    MoveAudioToNewThread();
-}
-
-void OpenItem(const StandinTrack& item, const char* file) {
-    RunOnPlayerWorker([&] {
-        NotifyNewTrack(nullptr);
         PluginSetFormat(false);
-        RunOnWindowThread([&] {
-            ApplyTrack(item);
-            ApplyMode(PlaybackMode::Stopped);
-            LogPlayerCall(PlayerCallKind::Action, 0, 0, 0, 0, "open item", file != nullptr ? file : "(null)");
-        });
-        const std::optional<std::string> early = item.itemTitle ? item.itemTitle : item.title;
-        NotifyNewTitle(early ? early->c_str() : nullptr);
-        NotifyNewTrack(file);
-        PluginSetFormat(true);
-        RunOnWindowThread([] { ApplyMode(PlaybackMode::Playing); });
+        OpenNextTrack(newTrack, file, Announce::Nothing);
     });
     MoveAudioToNewThread();
 }
