@@ -6,12 +6,19 @@
 // since the stand-in started:
 //   <ms> <n> open                     client n connected (n counts from 1)
 //   <ms> <n> frame <opcode> <length> <body>   a whole frame client n sent
+//   <ms> <n> taken                    the SET_ACTIVITY just recorded is what the
+//                                     profile shows now (a clear shows nothing)
+//   <ms> <n> ignored                  the SET_ACTIVITY just recorded came too
+//                                     soon and was thrown away
 //   <ms> <n> dropped                  client n's connection closed by the stand-in
 //   <ms> <n> closed                   client n's end went
 //   <ms> quit                         the stand-in ends itself (--quit-after-presence)
 // Each client's handshake is answered as the behaviour says:
 //   ready NAME            READY for the user NAME; then every SET_ACTIVITY is
-//                         taken and answered as Discord does
+//                         answered as Discord does, and, as Discord does, taken
+//                         only when the last one taken (from any client) is
+//                         15 s old, else silently ignored; a client whose
+//                         connection ends takes its activity with it
 //   first-only NAME       READY for the first client, as ready; every later
 //                         client's connection is closed once its handshake came
 //   refuse CODE MESSAGE   READY; then every SET_ACTIVITY is answered with an
@@ -46,6 +53,8 @@
 enum : unsigned { OpHandshake = 0, OpFrame = 1, OpClose = 2, OpPing = 3, OpPong = 4 };
 
 static const DWORD LifetimeMs = 120000;
+// Discord takes one activity update per this long and ignores the rest.
+static const DWORD ActivityWindowMs = 15000;
 
 static std::wstring pipeName;
 static std::wstring recordPath;
@@ -57,10 +66,11 @@ static bool quitting;
 static std::mutex recordLock;
 static HANDLE presenceTaken;
 static DWORD startMs;
+static bool activityTaken;  // any SET_ACTIVITY taken yet; guarded by recordLock
+static DWORD activityTakenMs;
 
-// Appends one line to the record, whole, after the time.
-static void Record(const std::string& event) {
-    std::lock_guard<std::mutex> hold(recordLock);
+// Appends one line to the record, whole, after the time; recordLock held.
+static void AppendRecord(const std::string& event) {
     const std::string line = std::to_string(GetTickCount() - startMs) + " " + event;
     HANDLE file = CreateFileW(recordPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -69,6 +79,11 @@ static void Record(const std::string& event) {
     DWORD put = 0;
     WriteFile(file, whole.data(), static_cast<DWORD>(whole.size()), &put, nullptr);
     CloseHandle(file);
+}
+
+static void Record(const std::string& event) {
+    std::lock_guard<std::mutex> hold(recordLock);
+    AppendRecord(event);
 }
 
 static void Put32(unsigned char* at, unsigned value) {
@@ -95,6 +110,19 @@ static bool ReadAll(HANDLE pipe, void* bytes, size_t size) {
         have += got;
     }
     return true;
+}
+
+// Takes or ignores client n's SET_ACTIVITY as Discord's rate limit does,
+// and records which.
+static void RateActivity(int n) {
+    std::lock_guard<std::mutex> hold(recordLock);
+    const DWORD nowMs = GetTickCount();
+    const bool take = !activityTaken || nowMs - activityTakenMs >= ActivityWindowMs;
+    if (take) {
+        activityTaken = true;
+        activityTakenMs = nowMs;
+    }
+    AppendRecord(std::to_string(n) + (take ? " taken" : " ignored"));
 }
 
 // Sends a header announcing length bytes, then the body given (which may be shorter).
@@ -173,6 +201,7 @@ static void ServeCommands(HANDLE pipe, int n, const std::string* refusal) {
         } else if (frame.opcode == OpClose) {
             break;
         } else if (frame.opcode == OpFrame && StringMember(frame.body, "cmd") == "SET_ACTIVITY") {
+            if (refusal == nullptr) RateActivity(n);
             const std::string nonce = StringMember(frame.body, "nonce");
             if (refusal != nullptr) {
                 SendWhole(pipe, OpFrame,

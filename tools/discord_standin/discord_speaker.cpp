@@ -305,9 +305,15 @@ void SpeakerUpdate(const DiscordRichPresence* presence) {
         json += ",\"activity\":{";
         AddString(&json, "state", presence->state);
         AddString(&json, "details", presence->details);
-        if (presence->endTimestamp != 0)
-            json += std::string(json.back() == '{' ? "" : ",") +
-                    "\"timestamps\":{\"end\":" + std::to_string(presence->endTimestamp) + "}";
+        if (presence->startTimestamp != 0 || presence->endTimestamp != 0) {
+            json += std::string(json.back() == '{' ? "" : ",") + "\"timestamps\":{";
+            if (presence->startTimestamp != 0)
+                json += "\"start\":" + std::to_string(presence->startTimestamp);
+            if (presence->endTimestamp != 0)
+                json += std::string(json.back() == '{' ? "" : ",") +
+                        "\"end\":" + std::to_string(presence->endTimestamp);
+            json += "}";
+        }
         json += std::string(json.back() == '{' ? "" : ",") + "\"assets\":{";
         AddString(&json, "large_image", presence->largeImageKey);
         AddString(&json, "large_text", presence->largeImageText);
