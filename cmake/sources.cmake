@@ -9,6 +9,7 @@ set(NOWGLOW_PORTABLE_SOURCES
     presence/conversions.cpp
     presence/text_buffer.cpp
     presence/publisher.cpp
+    presence/update_pacing.cpp
     presence/composer.cpp
     monitor/playback_monitor.cpp
     settings/settings_block.cpp

@@ -3,12 +3,14 @@
 // have flowed since the previous tick, watches the remaining time for jumps,
 // and publishes only when what the card shows no longer matches: another
 // state, a clock off by more than the tolerance, or new settings. It also
-// publishes a closed track once no other track has opened after it.
+// publishes a closed track once no other track has opened after it, and
+// sends a held publication once Discord will take it.
 #include "monitor/playback_monitor.h"
 
 #include "plugin/plugin_state.h"
 #include "presence/composer.h"
 #include "presence/conversions.h"
+#include "presence/publisher.h"
 #include "presence/wall_clock.h"
 
 // The tick's period in seconds, by which the expected remaining time falls.
@@ -71,8 +73,8 @@ void NotePublishedPosition(int32_t position) {
     notifiedPositionPending.store(true, std::memory_order_release);
 }
 
-void RunMonitorTick(void) {
-    if (!instanceLive.load()) return;
+// Infers the player's state and publishes what the card no longer matches.
+static void JudgePlayback(void) {
     // Between a track's close and the next track's open the old track's
     // tail may still play with no tags at all: nothing to judge by.
     const uint32_t nowMs = ReadMonotonicMs();
@@ -100,4 +102,11 @@ void RunMonitorTick(void) {
                                 std::memory_order_relaxed);
     }
     if (jumped || republish || stateChanged) PublishPlaybackState(observed);
+}
+
+void RunMonitorTick(void) {
+    if (!instanceLive.load()) return;
+    JudgePlayback();
+    // Last, so that what this tick published replaces a held record first.
+    SendHeldPresenceWhenDue();
 }

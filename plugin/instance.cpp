@@ -14,7 +14,6 @@
 #include "plugin/application_id.h"
 #include "plugin/plugin_state.h"
 #include "presence/composer.h"
-#include "presence/publication_lock.h"
 #include "presence/publisher.h"
 #include "presence/wall_clock.h"
 #include "settings/config_dialog.h"
@@ -53,7 +52,8 @@ static void ConnectToDiscord(void) {
 }
 
 // Creates the instance: connection, record, default settings, version text,
-// status timer. Sends no presence. The monitor's variables carry over.
+// status timer. Sends no presence; the first tick will. The monitor's
+// variables carry over.
 void* XMP_STDCALL New(void) {
     hostWindow = misc->GetWindow();
     ConnectToDiscord();
@@ -62,6 +62,9 @@ void* XMP_STDCALL New(void) {
     settings.showVersion.store(1, std::memory_order_relaxed);
     settings.timeMode.store(TimeRemaining, std::memory_order_relaxed);
     UpdateVersionText();
+    // Discord shows nothing for a new connection: the first tick publishes
+    // what it sees, even when the card of the instance before showed it.
+    republishRequested.store(true, std::memory_order_release);
     instanceLive.store(true);
     StartStatusTimer(hostWindow);
     return instanceHandle;
@@ -74,14 +77,11 @@ void XMP_STDCALL Free(void* inst) {
     HostWindow dialog = configDialog.load(std::memory_order_relaxed);
     if (dialog != nullptr) EndConfigDialog(dialog);
     StopStatusTimer(hostWindow);
-    // Taken under the publication lock so that no publication running on
-    // another thread reaches the library after it has been shut down: a
-    // presence queued then would be sent by the next connection.
-    LockPublication();
-    instanceLive.store(false);
-    UnlockPublication();
-    // A close still waiting belongs to this instance's card, which goes now.
-    CancelClosedTrack();
+    // Under the publication lock, so that no publication running on another
+    // thread reaches the library after it has been shut down (a presence
+    // queued then would be sent by the next connection); a held record and a
+    // waiting close belong to this instance's card, which goes now.
+    EndPublications();
     Discord_ClearPresence();
     Discord_Shutdown();
 }

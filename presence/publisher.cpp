@@ -8,6 +8,7 @@
 #include "presence/discord_rpc.h"
 #include "presence/publication_lock.h"
 #include "presence/text_buffer.h"
+#include "presence/update_pacing.h"
 #include "presence/wall_clock.h"
 
 // The application's art asset behind the large image.
@@ -44,6 +45,7 @@ void InitialisePresenceRecord(void) {
     presence = DiscordRichPresence{};
     presence.largeImageKey = LargeImageKey;
     presence.instance = 1;
+    NoteConnectionOpened();
     UnlockPublication();
 }
 
@@ -126,10 +128,11 @@ static ClockStamps ClockFor(PlaybackState state, int32_t position, int32_t lengt
     return stamps;
 }
 
-// Fills the record and hands it to the library, and notes the state the
-// card now shows. Called with the publication lock held; checked under it,
-// so nothing reaches the library once the instance's end has cleared the
-// live flag.
+// Fills the record, notes the state the card is to show, and hands the
+// record to the library when its pace allows; otherwise the record waits
+// for the tick (SendHeldPresenceWhenDue). Called with the publication lock
+// held; checked under it, so nothing reaches the library once the
+// instance's end has cleared the live flag.
 static void SendLocked(const char* detailsText, const char* stateText, PlaybackState state,
                        const ClockStamps& stamps) {
     if (!instanceLive.load()) return;
@@ -143,7 +146,7 @@ static void SendLocked(const char* detailsText, const char* stateText, PlaybackS
     presence.smallImageKey = badge.key;
     presence.smallImageText = badge.text;
     publishedState.store(state == Playing || state == Paused ? state : Stopped);
-    Discord_UpdatePresence(&presence);
+    if (PaceUpdate(&presence, ReadMonotonicMs()) == UpdateNow) Discord_UpdatePresence(&presence);
 }
 
 void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state, int32_t position,
@@ -182,4 +185,19 @@ ClosedTrack PublishIfTrackStaysClosed(const char* detailsText, const char* state
     }
     UnlockPublication();
     return outcome;
+}
+
+void SendHeldPresenceWhenDue(void) {
+    LockPublication();
+    if (instanceLive.load() && HeldUpdateDue(&presence, ReadMonotonicMs())) Discord_UpdatePresence(&presence);
+    UnlockPublication();
+}
+
+void EndPublications(void) {
+    LockPublication();
+    instanceLive.store(false);
+    trackClosed = false;
+    DropHeldUpdate();
+    NoteClearSent(ReadMonotonicMs());
+    UnlockPublication();
 }

@@ -17,8 +17,10 @@ void UpdateVersionText(void);
 
 // Copies the two lines into the record's buffers, sets the badge for the state
 // and, for Playing, the clock from position and length (position -1 with
-// length 0: no clock), then hands the record to the library and notes the
-// state as publishedState. Does nothing outside a live instance.
+// length 0: no clock), notes the state as publishedState, and hands the
+// record to the library: at once when the last update went out long enough
+// ago, else at a later tick (see presence/update_pacing.h), not at all when
+// the card already shows it. Does nothing outside a live instance.
 void PublishPresence(const char* detailsText, const char* stateText, PlaybackState state, int32_t position,
                      int32_t length);
 
@@ -38,3 +40,12 @@ enum ClosedTrack : int32_t {
 // Publishes the two lines as Stopped when a closed track has stayed closed
 // for a second by nowMs, and says what it found.
 ClosedTrack PublishIfTrackStaysClosed(const char* detailsText, const char* stateText, uint32_t nowMs);
+
+// Hands a held record to the library once its time has come. The status
+// timer's tick calls it.
+void SendHeldPresenceWhenDue(void);
+
+// Ends the instance's publications: from here nothing reaches the library,
+// a held record and a waiting close are forgotten, and the clear that the
+// caller sends next counts as the last update.
+void EndPublications(void);

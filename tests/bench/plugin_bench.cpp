@@ -54,6 +54,7 @@ BENCHMARK(BM_Process);
 
 void BM_QuietPlayingTick(benchmark::State& state) {
     const XMPDSP* dsp = StartPlaying();
+    RunMonitorTick();  // the new instance's first tick shows the card
     publishedState = Playing;
     const size_t sentBefore = fake::PresenceCount();
     for (auto _ : state) {
@@ -82,7 +83,15 @@ BENCHMARK(BM_QuietTickPlayerCallsOnly);
 
 void BM_FullPublication(benchmark::State& state) {
     const XMPDSP* dsp = StartPlaying();
-    for (auto _ : state) PublishCurrentTrack();
+    const size_t sentBefore = fake::PresenceCount();
+    size_t published = 0;
+    for (auto _ : state) {
+        // A card of its own each time, its clock ten seconds from the last:
+        // one like the card shown would not be sent.
+        fake::SetPosition((published++ & 1u) != 0 ? 30.0 : 40.0);
+        PublishCurrentTrack();
+    }
+    if (fake::PresenceCount() - sentBefore != published) state.SkipWithError("a publication was not sent");
     if (!fake::TextsBalanced()) state.SkipWithError("a player text was not released");
     dsp->Free(nullptr);
 }

@@ -219,6 +219,10 @@ struct Model {
     uint32_t monotonicMs;
     bool trackClosed;  // closed, and no track opened since
     uint32_t closedAtMs;
+    bool cardCleared;       // Discord shows nothing: none sent yet, or cleared
+    std::string cardLines;  // the last update sent: its lines, badge and hover text
+    int64_t cardStart;      // and its clock
+    int64_t cardEnd;
 };
 
 Model model;
@@ -412,6 +416,7 @@ void ResetModel(void) {
     model.observedState = Playing;
     model.now = fake::DefaultNow;
     model.monotonicMs = fake::DefaultMonotonicMs;
+    model.cardCleared = true;
     for (Tag& tag : tags) tag = Tag{false, std::string()};
 }
 
@@ -481,10 +486,16 @@ const char* SentText(const char* field, const fake::RecordedText& sent) {
 // A presence line: what the source gives as Discord may take it, a line of
 // one unit padded with a zero-width space; and whatever the source, at most
 // 128 units, and at least 2 when not empty.
+// The line Discord is sent for a source text.
+std::string LineFor(const std::string& source) {
+    std::string line = CutAtEnd(source);
+    if (Units(line) == 1) line += ZeroWidthSpace;
+    return line;
+}
+
 void CheckLine(const char* field, const fake::RecordedText& sent, const std::string& source) {
     const char* text = SentText(field, sent);
-    std::string expected = CutAtEnd(source);
-    if (Units(expected) == 1) expected += ZeroWidthSpace;
+    const std::string expected = LineFor(source);
     const std::string line = text;
     REQUIRE(line == expected, std::string(field) + " " + Shown(line) + " from " + Shown(source) + " where " +
                                   Shown(expected) + " was due");
@@ -606,17 +617,42 @@ void Expect(Expected& expected, PlaybackState state) {
     expected.states[expected.count++] = state;
 }
 
-void Publish(Expected& expected, PlaybackState state) {
-    Expect(expected, state);
+// Two timestamps that show the same clock: both absent, or both present
+// and at most 2 s apart.
+bool SameStamp(int64_t left, int64_t right) {
+    return (left == 0) == (right == 0) && std::llabs(left - right) <= 2;
+}
+
+// A publication: the card it is to show becomes what the monitor compares
+// with; it goes out unless the last update sent showed the same lines,
+// badge, hover text and clock. Every update moves the fake clock on by its
+// step, so none is ever held.
+void Publish(Expected& expected, PlaybackState state, bool fromStart = false) {
     model.publishedState = state;
+    const bool stopped = state == Stopped;
+    const std::string lines = LineFor(stopped ? "No tracks playing." : ExpectedFirstLine()) + '\n' +
+                              LineFor(stopped ? "" : ExpectedAlbumLine()) + '\n' + badges[state].key + '\n' +
+                              LineFor(model.largeImageText);
+    int64_t start = 0;
+    int64_t end = 0;
+    if (state == Playing) ExpectedClock(&start, &end, fromStart);
+    if (!model.cardCleared && lines == model.cardLines && SameStamp(start, model.cardStart) &&
+        SameStamp(end, model.cardEnd))
+        return;
+    Expect(expected, state);
+    expected.fromStart = fromStart;
+    model.cardCleared = false;
+    model.cardLines = lines;
+    model.cardStart = start;
+    model.cardEnd = end;
+    model.monotonicMs += fake::ClockStepAtUpdateMs;
 }
 
 // A notification's Playing publication: the next tick judges its clock
 // against the position published (none without a clock); an opened track's
 // is 0.
 void PublishPlayingFromNotification(Expected& expected, bool fromStart) {
-    Publish(expected, Playing);
-    expected.fromStart = fromStart;
+    Publish(expected, Playing, fromStart);
     model.positionNotified = true;
     model.notifiedAtMs = model.monotonicMs;
     model.notifiedPosition = SettingsWord(2) == TimeDisabled ? -1
@@ -774,12 +810,15 @@ void Run(Operation operation, Reader& reader, Expected& expected) {
             std::memcpy(model.settings, defaults, sizeof defaults);
         }
         model.largeImageText = VersionTextFor(1);
+        model.republishRequested = true;  // the new connection shows nothing yet
         REQUIRE(fake::TimerRunning(), "New left the status timer stopped");
         break;
     case OpFree:
         dsp->Free(reinterpret_cast<void*>(1));
         model.live = false;
         model.trackClosed = false;
+        model.cardCleared = true;
+        model.monotonicMs += fake::ClockStepAtUpdateMs;  // the clear's step
         REQUIRE(!fake::TimerRunning(), "Free left the status timer running");
         break;
     case OpGetConfig: RunGetConfig(); break;

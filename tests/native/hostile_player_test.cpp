@@ -51,6 +51,7 @@ protected:
     // Publishes the current track through Reset, which asks the player for
     // everything a card needs, and returns what was sent.
     const fake::RecordedPresence& Show() {
+        fake::ForgetLastUpdate();  // a case may show the card the case before did
         const size_t before = fake::PresenceCount();
         dsp->Reset(nullptr);
         EXPECT_EQ(fake::PresenceCount(), before + 1);
@@ -185,7 +186,10 @@ TEST_F(HostilePlayer, MonitorTreatsAPositionThatIsNoNumberLikeOneThatStandsStill
         expectedRemaining = 0;
         publishedState = Playing;
         std::vector<size_t> sent(7);
-        for (size_t& published : sent) published = Tick(true);
+        for (size_t& published : sent) {
+            fake::ForgetLastUpdate();  // the wall clock stands still: each republication shows the same
+            published = Tick(true);
+        }
         return sent;
     };
     const std::vector<size_t> standingStill = pattern(30.0);

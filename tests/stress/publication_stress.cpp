@@ -31,6 +31,8 @@ const int TracksPerThread = 8;
 const int PublishingThreads = 2;
 const int MonitorThread = PublishingThreads;  // its tracks follow the publishers'
 const std::chrono::seconds RunTime{3};
+// The clock moves this far at each tick: a quarter of the wait between two updates.
+const uint32_t TickClockMs = 4000;
 // The settings block offered to SetConfig: flags of 0 or 1 and a clock mode
 // of 0 to 3 (3 acts as elapsed time), whose high-order bytes are zero like
 // those of every word the threads store, so that a block cut short anywhere
@@ -174,6 +176,9 @@ void ChangeSettings(const XMPDSP* dsp, Tally* tally, const std::atomic<bool>* do
 
 TEST(PublicationStress, RecordsNeverMixTwoPublicationsWhileSettingsChange) {
     fake::Reset();
+    // Most publications come too soon after the last update and are held;
+    // each tick moves the clock on, so that every fourth sends the held one.
+    fake::StepClockAtUpdates(false);
     fake::SetVersion(0x03080500u);
     fake::SetWallClock(Now);
     fake::SetPlaying(1);
@@ -190,6 +195,7 @@ TEST(PublicationStress, RecordsNeverMixTwoPublicationsWhileSettingsChange) {
         std::vector<OwnedTrack> tracks = MakeTracks(MonitorThread);
         for (int i = 0; !done.load(); i++) {
             fake::SetThreadTrack(&tracks[static_cast<size_t>(i % TracksPerThread)].track);
+            fake::AdvanceMonotonicMs(TickClockMs);
             RunMonitorTick();
             settings.showVersion = i % 2;
             UpdateVersionText();
@@ -219,7 +225,10 @@ TEST(PublicationStress, RecordsNeverMixTwoPublicationsWhileSettingsChange) {
     EXPECT_GT(expected, 1000) << "the publishers hardly ran";
     EXPECT_EQ(tally.mismatches.load(), 0);
     EXPECT_EQ(tally.badBlocks.load(), 0);
-    EXPECT_EQ(tally.fromPublishers.load(), expected) << "a publication was lost or sent twice";
+    // A publication goes out at once, later from a tick, or not at all when
+    // a newer one replaced it or the card showed it already.
+    EXPECT_GT(tally.fromPublishers.load(), 100) << "hardly a publication went out";
+    EXPECT_LE(tally.fromPublishers.load(), expected) << "a publication was sent twice";
     EXPECT_TRUE(fake::TextsBalanced());
 }
 

@@ -50,11 +50,20 @@ protected:
     // compose the paused track); were it to come while a test holds a
     // publication inside the library, it would wait there on the window
     // thread, where Free must run, and add a presence the test did not make.
-    // Later ticks find nothing changed and publish nothing.
+    // Later ticks find nothing changed and publish nothing. The track is
+    // renamed after the tick, so that a notification shows a card of its
+    // own: one like the card shown would not be sent.
     void StartInstanceAndFirstTick(void) {
         uint32_t starting = Mark();
         StartInstance();
         ASSERT_TRUE(WaitForTick(starting, TickMs + SlackMs)) << "the first tick never came";
+        Rename("Strobe (Edit)");
+    }
+
+    static void Rename(const char* title) {
+        StandinTrack track = FullTrack();
+        track.title = title;
+        SetTrack(track);
     }
 
     std::shared_future<void> OnAnotherThread(std::function<void()> work) {
@@ -97,6 +106,7 @@ TEST_F(HeldLibraryTest, APublicationWaitsWhileAnotherIsInsideTheLibrary) {
 
     // The second has composed once it has released the file type's text;
     // then it needs the lock, which the first still holds.
+    Rename("Strobe (Live)");
     std::atomic<DWORD> secondThread{0};
     std::shared_future<void> second = OnAnotherThread([&secondThread] {
         secondThread = GetCurrentThreadId();

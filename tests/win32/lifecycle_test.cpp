@@ -83,22 +83,23 @@ TEST_F(PluginTest, NewAfterFreeRestoresDefaultsAndKeepsTheMonitorsExpectation) {
     EXPECT_EQ(memcmp(block, DefaultBlock, sizeof DefaultBlock), 0) << "New restores the defaults";
     EXPECT_EQ(block[12], 0xEE) << "GetConfig writes 12 bytes only";
 
-    // The monitor's expectation, block count and published state carried
-    // over, so the first tick of the new instance finds nothing to publish.
+    // Discord shows nothing for the new connection: its first tick
+    // publishes the track playing, the clock where it stands; the monitor's
+    // expectation carried over, so the tick after it is quiet.
     std::optional<Tick> restarted = WaitForTick(restarting, TickMs + SlackMs);
     ASSERT_TRUE(restarted);
-    EXPECT_TRUE(PresencesIn(*restarted).empty())
-        << "the new instance's first tick republished: monitor state was reset";
+    std::vector<RecordedCall> shown = PresencesIn(*restarted);
+    ASSERT_EQ(shown.size(), 1u) << "the new instance's first tick did not show the track";
+    EXPECT_EQ(Badge(shown[0]), "play");
+    std::optional<Tick> after = WaitForTick(restarted->end, TickMs + SlackMs);
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(PresencesIn(*after).empty()) << "the monitor's expectation was reset";
 
-    // Its presences follow the defaults again: version shown, album dated,
-    // remaining time.
-    uint32_t before = Mark();
-    NotifyReset();
-    std::vector<RecordedCall> published = PresencesBetween(before, Mark());
-    ASSERT_EQ(published.size(), 1u);
-    EXPECT_EQ(Text(published[0].presence.largeImageText), "XMPlay v3.8.5.0");
-    EXPECT_EQ(Text(published[0].presence.state), "For Lack of a Better Name (2009)");
-    EXPECT_NE(published[0].presence.endTimestamp, 0);
+    // It follows the defaults again: version shown, album dated, remaining
+    // time.
+    EXPECT_EQ(Text(shown[0].presence.largeImageText), "XMPlay v3.8.5.0");
+    EXPECT_EQ(Text(shown[0].presence.state), "For Lack of a Better Name (2009)");
+    EXPECT_NE(shown[0].presence.endTimestamp, 0);
 }
 
 TEST_F(PluginTest, StoppedStateCarriesOverToTheNextInstance) {
@@ -112,13 +113,16 @@ TEST_F(PluginTest, StoppedStateCarriesOverToTheNextInstance) {
     EXPECT_EQ(Badge(stopped[0]), "stopped");
     EXPECT_EQ(CallOrder(first->start, first->end), "IsPlaying Update");
 
-    // A new instance while the player is still stopped publishes nothing
-    // until playback starts: the published state is already Stopped.
+    // A new instance while the player is still stopped shows the stopped
+    // presence again at its first tick (Discord shows nothing for the new
+    // connection), and then nothing until playback starts.
     EndInstance();
     uint32_t restarting = Mark();
     StartInstance();
     std::optional<Tick> second = WaitForTicks(restarting, 2, 2 * TickMs + SlackMs);
     ASSERT_TRUE(second);
-    EXPECT_TRUE(PresencesBetween(restarting).empty());
-    for (const Tick& tick : TicksBetween(restarting)) EXPECT_EQ(CallOrder(tick.start, tick.end), "IsPlaying");
+    std::vector<RecordedCall> again = PresencesBetween(restarting);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(Badge(again[0]), "stopped");
+    EXPECT_EQ(CallOrder(second->start, second->end), "IsPlaying");
 }

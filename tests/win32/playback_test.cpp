@@ -36,7 +36,10 @@ static void ExpectClockNear(const RecordedCall& call, double position) {
 static const char QuietPlayingTick[] = "IsPlaying GetTag(-4) Free(-4) GetTime";
 
 TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
+    // The new instance's first tick shows what it sees: nothing plays yet.
+    uint32_t starting = Mark();
     StartInstance();
+    ASSERT_TRUE(WaitForTick(starting, TickMs + SlackMs)) << "the first tick never came";
 
     // Opening the track publishes it at once, on the player's worker thread.
     uint32_t opening = Mark();
@@ -92,20 +95,19 @@ TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
     EXPECT_EQ(CallOrder(pausedTick->start, pausedTick->end), "IsPlaying");
     EXPECT_NEAR(TrackPosition(), pausedAt, 0.001) << "the stand-in's position stands still while paused";
 
-    // Seeks while paused, one and then three in a row: each Reset shows the
-    // track paused, never playing, and no tick shows it playing either.
+    // Seeks while paused, one and then three in a row: each Reset composes
+    // the track paused, which the card shows already, so nothing goes out;
+    // no tick shows it playing either.
     uint32_t seeking = Mark();
     SeekTrack(100);
-    std::vector<RecordedCall> afterSeek = PresencesBetween(seeking, Mark());
-    ASSERT_EQ(afterSeek.size(), 1u) << "the seek's Reset published nothing";
-    ExpectTrackPresence(afterSeek[0], "pause", "Paused");
-    EXPECT_EQ(afterSeek[0].presence.endTimestamp, 0);
+    uint32_t sought = Mark();
+    EXPECT_NE(CallOrder(seeking, sought).find("GetTag(-1)"), std::string::npos)
+        << "the seek's Reset composed nothing";
     for (double to : {20.0, 150.0, 60.0}) SeekTrack(to);
     std::optional<Tick> afterSeeks = WaitForTicks(Mark(), 2, 2 * TickMs + SlackMs);
     ASSERT_TRUE(afterSeeks);
     for (const RecordedCall& call : PresencesBetween(seeking))
-        EXPECT_EQ(Badge(call), "pause") << "a seek while paused showed " << Describe(call);
-    EXPECT_EQ(PresencesBetween(seeking).size(), 4u) << "one presence for each seek's Reset, none from ticks";
+        ADD_FAILURE() << "a seek while paused, or a tick after it, showed " << Describe(call);
 
     // The resume shows Playing with the clock from where the seeks left it.
     uint32_t resuming = Mark();
@@ -128,8 +130,8 @@ TEST_F(PluginTest, ATrackPlayedPausedSeekedResumedStoppedAndPlayedAgain) {
     // thread, and no tick repeats it.
     seeking = Mark();
     SeekTrack(TrackPosition() + 60);
-    uint32_t sought = Mark();
-    afterSeek = PresencesBetween(seeking, sought);
+    sought = Mark();
+    std::vector<RecordedCall> afterSeek = PresencesBetween(seeking, sought);
     ASSERT_EQ(afterSeek.size(), 1u) << "the seek did not show at once";
     ExpectTrackPresence(afterSeek[0], "play", "Playing");
     ExpectRemainingClock(afterSeek[0], 200);
@@ -249,16 +251,23 @@ TEST_F(PluginTest, AClosedTrackThatStaysClosedShowsWithinThreeSeconds) {
 TEST_F(PluginTest, TitleChangeAndResetRepublishThePlayersFormattedTitle) {
     StartInstance();
     OpenTrack(FullTrack(), OpenedFile);
-    StandinTrack renamed = FullTrack("Ladytron - Ghosts");
-    SetTrack(renamed);
-    for (const char* passed : {"a title the player did not format", static_cast<const char*>(nullptr)}) {
+    // Each notification finds a title of its own: a card like the one shown
+    // would not be sent.
+    const struct {
+        const char* formatted;  // what the player formats
+        const char* passed;     // what NewTitle passes
+    } titles[] = {{"Ladytron - Ghosts", "a title the player did not format"},
+                  {"Ladytron - Ghosts (Live)", nullptr}};
+    for (const auto& title : titles) {
+        SetTrack(FullTrack(title.formatted));
         uint32_t before = Mark();
-        NotifyNewTitle(passed);
+        NotifyNewTitle(title.passed);
         std::vector<RecordedCall> published = PresencesBetween(before, Mark());
         ASSERT_EQ(published.size(), 1u);
-        EXPECT_EQ(Text(published[0].presence.details), "Ladytron - Ghosts");
+        EXPECT_EQ(Text(published[0].presence.details), title.formatted);
         EXPECT_EQ(Badge(published[0]), "play");
     }
+    SetTrack(FullTrack("Ladytron - Ghosts"));
     uint32_t before = Mark();
     NotifyReset();
     std::vector<RecordedCall> published = PresencesBetween(before, Mark());
@@ -267,6 +276,7 @@ TEST_F(PluginTest, TitleChangeAndResetRepublishThePlayersFormattedTitle) {
     EXPECT_EQ(Text(published[0].presence.state), "For Lack of a Better Name (2009)");
     ExpectRemainingClock(published[0], 200);
     // An empty file name is still an opened track.
+    SetTrack(FullTrack("Ladytron - Ghosts (Reprise)"));
     before = Mark();
     NotifyNewTrack("");
     published = PresencesBetween(before, Mark());

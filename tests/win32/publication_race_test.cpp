@@ -1,7 +1,8 @@
 // The player's notifications from its audio thread against the timer's
 // publications on its window thread, for a minute, with a new track every
-// 100 ms: nothing crashes or hangs, every notification publishes once, and
-// every presence the library receives carries both lines of one track. The
+// 100 ms: nothing crashes or hangs, every opened track publishes and no
+// notification more than once, and every presence the library receives
+// carries both lines of one track. The
 // player answers slowly on its window thread and gives each tick one view
 // of the track, so that the audio thread keeps publishing later tracks
 // while each tick composes and publishes its own. Each track is left
@@ -223,7 +224,10 @@ TEST_F(PluginTest, AMinuteOfNotificationsAgainstTicksKeepsEveryRecordWhole) {
         static_cast<unsigned>(fromAudio.load()), static_cast<unsigned>(fromWindow.load()),
         static_cast<unsigned>(overtakenTicks.load()));
     EXPECT_EQ(mixed.load(), 0u) << "presences mixing two tracks; the first: " << firstMixed;
-    EXPECT_EQ(fromAudio.load(), sent) << "not every notification published exactly once";
+    // A notification that shows the card already shown sends nothing; every
+    // opened track is a card of its own.
+    EXPECT_LE(fromAudio.load(), sent) << "a notification published more than once";
+    EXPECT_GE(fromAudio.load(), track) << "an opened track did not show";
     EXPECT_EQ(fromElsewhere.load(), 0u);
     EXPECT_EQ(mostInside, 1u) << "two publications were inside the library at once";
     EXPECT_GE(ticks, MinimumTickPublications) << "the timer fell behind";

@@ -30,6 +30,13 @@ foreach(source ${NOWGLOW_WIN32_TEST_SOURCES})
         ENVIRONMENT "NOWGLOW_WINE_TIMEOUT=570;NOWGLOW_WINE_EXPECT_SUMMARY=1")
 endforeach()
 
+# The card Discord keeps is checked against the stand-in of Discord's pipe,
+# in real time: it runs longest, so it starts first and runs beside the
+# others; the pipe's names are the machine's, so it never runs beside the
+# other test that serves them.
+set_tests_properties(discord_pacing_test PROPERTIES COST 10000 RESOURCE_LOCK discord_pipe)
+set_tests_properties(appid_check_test PROPERTIES RESOURCE_LOCK discord_pipe)
+
 # The Wine runner's own promises (statuses, the summary, the timeout and
 # SIGTERM with their backtraces, no file left), with programs of this build.
 add_test(NAME wine_run COMMAND sh ${CMAKE_SOURCE_DIR}/tests/setup/wine_run_test.sh ${CMAKE_BINARY_DIR})

@@ -10,14 +10,19 @@ static void Restore(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode
 
 // Publishes the current track through Reset and returns the presence and
 // the calls the plug-in made for it.
+// Publishes the current track through Reset and gives the card Discord
+// shows: the update sent, or, when the plug-in sent none because the card
+// already showed what it composed, the last update sent before.
 static std::optional<RecordedCall> PublishNow(std::string* order = nullptr) {
     uint32_t before = Mark();
     NotifyReset();
     uint32_t after = Mark();
     if (order != nullptr) *order = CallOrder(before, after);
     std::vector<RecordedCall> published = PresencesBetween(before, after);
-    if (published.size() != 1) return std::nullopt;
-    return published[0];
+    if (published.size() > 1) return std::nullopt;
+    if (published.empty()) published = PresencesBetween(0, before);
+    if (published.empty()) return std::nullopt;
+    return published.back();
 }
 
 static std::optional<std::string> Missing(void) { return std::nullopt; }
@@ -120,6 +125,7 @@ TEST_F(PluginTest, EachClockModeReadsWhatItNeedsAndSetsItsClock) {
     for (const Case& test : cases) {
         StandinTrack track = FullTrack();
         track.length = test.length;
+        track.title = test.name;  // a card of its own: one like the last would not be sent
         SetTrack(track);
         Restore(1, 1, test.timeMode);
         std::string order;

@@ -38,7 +38,8 @@
 //                         so that the pipe is busy
 //   --quit-after-presence MS   ends the stand-in MS milliseconds after it took
 //                         the first presence: every connection breaks
-// The stand-in ends by itself after two minutes.
+//   --lifetime MS         ends the stand-in by itself after MS milliseconds
+//                         (two minutes without it)
 // Usage: nowglow-discord-pipe INDEX RECORD-FILE BEHAVIOUR [ARGUMENTS] [OPTIONS]
 #include <windows.h>
 
@@ -52,7 +53,7 @@
 
 enum : unsigned { OpHandshake = 0, OpFrame = 1, OpClose = 2, OpPing = 3, OpPong = 4 };
 
-static const DWORD LifetimeMs = 120000;
+static DWORD lifetimeMs = 120000;
 // Discord takes one activity update per this long and ignores the rest.
 static const DWORD ActivityWindowMs = 15000;
 
@@ -265,7 +266,7 @@ static HANDLE NewInstance(void) {
 
 // Ends the stand-in the given time after it took its first presence.
 static void QuitAfterPresence(void) {
-    if (WaitForSingleObject(presenceTaken, LifetimeMs) != WAIT_OBJECT_0) return;
+    if (WaitForSingleObject(presenceTaken, lifetimeMs) != WAIT_OBJECT_0) return;
     Sleep(quitAfterPresenceMs);
     Record("quit");
     ExitProcess(0);
@@ -291,6 +292,8 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring option = argv[i];
         if (option == L"--busy" && i + 1 < argc) {
             busyMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
+        } else if (option == L"--lifetime" && i + 1 < argc) {
+            lifetimeMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
         } else if (option == L"--quit-after-presence" && i + 1 < argc) {
             quitAfterPresenceMs = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
             quitting = true;
@@ -301,7 +304,7 @@ int wmain(int argc, wchar_t** argv) {
     startMs = GetTickCount();
     presenceTaken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread([] {
-        Sleep(LifetimeMs);
+        Sleep(lifetimeMs);
         ExitProcess(0);
     }).detach();
     if (quitting) std::thread(QuitAfterPresence).detach();

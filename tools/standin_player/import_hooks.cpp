@@ -4,11 +4,14 @@
 // call the real function. The timer's callback is wrapped as well, so that
 // each tick is logged, and a tick that arrives once the plug-in has let its
 // timer go, or has been unloaded, is reported instead of running code that
-// may no longer be there.
+// may no longer be there. The plug-in's tick count and its library's
+// update and clear are wrapped too, so that a test may let the plug-in's
+// clock leap over the waits between its updates.
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
+#include "presence/discord_rpc.h"
 #include "tools/standin_player/player_internal.h"
 
 typedef UINT_PTR(WINAPI* SetTimerFunction)(HWND, UINT_PTR, UINT, TIMERPROC);
@@ -116,9 +119,41 @@ static int WINAPI WatchedMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UIN
     return result;
 }
 
-// Replaces one imported function in the module's import address table.
-static void ReplaceImport(BYTE* base, const IMAGE_IMPORT_DESCRIPTOR* library, const char* name,
-                          void* wrapper) {
+// The plug-in's clock: the system's tick count plus a skip that only grows.
+// While the steps are on, every update and clear the plug-in hands its
+// library moves the skip on, so that the next update's wait is over.
+static const uint32_t PluginClockStepMs = 20000;
+static std::atomic<bool> stepClockAtUpdates{true};
+static std::atomic<uint32_t> pluginClockSkipMs;
+
+typedef void(DISCORD_CDECL* UpdatePresenceFunction)(const DiscordRichPresence*);
+typedef void(DISCORD_CDECL* ClearPresenceFunction)(void);
+static UpdatePresenceFunction realUpdatePresence;
+static ClearPresenceFunction realClearPresence;
+
+void StepPluginClockAtUpdates(bool step) { stepClockAtUpdates.store(step); }
+
+static DWORD WINAPI WatchedGetTickCount(void) { return GetTickCount() + pluginClockSkipMs.load(); }
+
+static void StepPluginClock(void) {
+    if (stepClockAtUpdates.load()) pluginClockSkipMs.fetch_add(PluginClockStepMs);
+}
+
+static void DISCORD_CDECL WatchedUpdatePresence(const DiscordRichPresence* presence) {
+    realUpdatePresence(presence);
+    StepPluginClock();
+}
+
+static void DISCORD_CDECL WatchedClearPresence(void) {
+    realClearPresence();
+    StepPluginClock();
+}
+
+// Replaces one imported function in the module's import address table and
+// gives the one it replaced (0 when the module does not import it).
+static uintptr_t ReplaceImport(BYTE* base, const IMAGE_IMPORT_DESCRIPTOR* library, const char* name,
+                               void* wrapper) {
+    uintptr_t replaced = 0;
     const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
         base + (library->OriginalFirstThunk != 0 ? library->OriginalFirstThunk : library->FirstThunk));
     IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
@@ -129,9 +164,11 @@ static void ReplaceImport(BYTE* base, const IMAGE_IMPORT_DESCRIPTOR* library, co
         if (strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
         DWORD oldProtection;
         VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &oldProtection);
+        replaced = slots->u1.Function;
         slots->u1.Function = reinterpret_cast<uintptr_t>(wrapper);
         VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, oldProtection, &oldProtection);
     }
+    return replaced;
 }
 
 static void* Address(void (*function)(void)) {
@@ -149,7 +186,21 @@ void WatchPluginImports(HMODULE module) {
     const IMAGE_IMPORT_DESCRIPTOR* library =
         reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
     for (; library->Name != 0; ++library) {
-        if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "user32.dll") != 0) continue;
+        const char* libraryName = reinterpret_cast<const char*>(base + library->Name);
+        if (_stricmp(libraryName, "kernel32.dll") == 0)
+            ReplaceImport(base, library, "GetTickCount",
+                          Address(FunctionCast<void (*)(void)>(WatchedGetTickCount)));
+        if (_stricmp(libraryName, "discord-rpc.dll") == 0) {
+            const uintptr_t update =
+                ReplaceImport(base, library, "Discord_UpdatePresence",
+                              Address(FunctionCast<void (*)(void)>(WatchedUpdatePresence)));
+            const uintptr_t clear =
+                ReplaceImport(base, library, "Discord_ClearPresence",
+                              Address(FunctionCast<void (*)(void)>(WatchedClearPresence)));
+            if (update != 0) realUpdatePresence = reinterpret_cast<UpdatePresenceFunction>(update);
+            if (clear != 0) realClearPresence = reinterpret_cast<ClearPresenceFunction>(clear);
+        }
+        if (_stricmp(libraryName, "user32.dll") != 0) continue;
         ReplaceImport(base, library, "SetTimer", Address(FunctionCast<void (*)(void)>(WatchedSetTimer)));
         ReplaceImport(base, library, "KillTimer", Address(FunctionCast<void (*)(void)>(WatchedKillTimer)));
         ReplaceImport(base, library, "EndDialog", Address(FunctionCast<void (*)(void)>(WatchedEndDialog)));

@@ -128,6 +128,14 @@ bool LoadPlugin(const char* path);
 // threads and message loop keep running.
 bool UnloadPlugin(void);
 
+// The plug-in's monotonic clock (its GetTickCount) is the system's plus a
+// skip that only grows. By default every update and clear the plug-in hands
+// its library moves the skip on by 20 s, longer than the plug-in waits
+// between two updates, so that a test about what is published sees every
+// publication reach the library at once; a test of that wait turns the
+// steps off and runs on the real clock.
+void StepPluginClockAtUpdates(bool step);
+
 HMODULE PluginModule(void);
 const XMPDSP* PluginDescriptor(void);
 

@@ -133,12 +133,14 @@ static void RecordUpdate(const DiscordRichPresence* presence) {
     RecordPresence(&record, presence);
     presenceCount++;
     if (observer) observer(record, observerContext);
+    StepClockForUpdate();
 }
 
 static void RecordClear(void) {
     std::lock_guard<std::mutex> hold(FakeMutex());
     AppendCall(Call::DiscordClearPresence, 0, nullptr);
     clearCount++;
+    StepClockForUpdate();
 }
 
 static void RecordShutdown(void) {

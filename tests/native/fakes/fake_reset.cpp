@@ -4,9 +4,15 @@
 
 #include "fakes/fakes_internal.h"
 #include "plugin/plugin_state.h"
+#include "presence/publication_lock.h"
 #include "presence/publisher.h"
+#include "presence/update_pacing.h"
+#include "presence/wall_clock.h"
 
 namespace fake {
+
+// Longer before the clock's start than any wait of the pacing.
+static const uint32_t LongAgoMs = 60000;
 
 static void ResetPluginState(void) {
     configDialog.store(nullptr);
@@ -38,16 +44,28 @@ void StoreSettings(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode)
     settings.timeMode.store(timeMode);
 }
 
+void ForgetLastUpdate(void) {
+    // As after a clear long before: nothing shows, nothing is held, and the
+    // clock may stand anywhere from the count's start on.
+    LockPublication();
+    DropHeldUpdate();
+    NoteClearSent(ReadMonotonicMs() - LongAgoMs);
+    UnlockPublication();
+}
+
 void Reset(void) {
     // Taken before the fakes' mutex: a publication takes them in that order.
     CancelClosedTrack();
-    std::lock_guard<std::mutex> hold(FakeMutex());
-    ResetPluginState();
-    ResetLog();
-    ResetPlayer();
-    ResetLibrary();
-    ResetWindows();
-    ResetClock();
+    {
+        std::lock_guard<std::mutex> hold(FakeMutex());
+        ResetPluginState();
+        ResetLog();
+        ResetPlayer();
+        ResetLibrary();
+        ResetWindows();
+        ResetClock();
+    }
+    ForgetLastUpdate();
 }
 
 }  // namespace fake

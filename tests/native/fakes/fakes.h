@@ -49,6 +49,11 @@ void Reset(void);
 // without rebuilding the version text.
 void StoreSettings(int32_t showAlbumDate, int32_t showVersion, int32_t timeMode);
 
+// The pacing of updates as after the module's load: nothing held, the card
+// shows nothing, the last update long ago; so the next publication reaches
+// the library even when it repeats the one before. Reset does it too.
+void ForgetLastUpdate(void);
+
 // Binds the plug-in to the fake player through XMPDSP_GetInterface2(1, ...)
 // and returns the descriptor it hands out. The two interface requests are
 // logged as "Interface(0)" and "Interface(4)".
@@ -245,5 +250,13 @@ int ClockReads(void);
 // measures also crosses it.
 enum : uint32_t { DefaultMonotonicMs = 0xFFFFF000u };
 void AdvanceMonotonicMs(uint32_t ms);
+
+// After Reset every update and every clear the library takes moves the
+// monotonic count on by ClockStepAtUpdateMs, longer than the plug-in waits
+// between two updates, so that a test about what is published sees each
+// publication reach the library at once. The tests of the pacing itself
+// turn the steps off and move the clock as their table says.
+enum : uint32_t { ClockStepAtUpdateMs = 20000 };
+void StepClockAtUpdates(bool step);
 
 }  // namespace fake

@@ -22,4 +22,8 @@ void ResetLibrary(void);
 void ResetWindows(void);
 void ResetClock(void);
 
+// Moves the monotonic count on by ClockStepAtUpdateMs when the steps are on;
+// the library's update and clear call it.
+void StepClockForUpdate(void);
+
 }  // namespace fake
