@@ -36,9 +36,8 @@ struct SentCard {
 };
 
 static SentCard lastSent = {true, "", "", "", nullptr, nullptr, nullptr, 0, 0};
-static bool anySent;              // an update or a clear went out since the module loaded
 static uint32_t lastSentAtMs;     // when, on the monotonic clock
-static uint32_t waitAfterLastMs;  // how long after it the next may go
+static uint32_t waitAfterLastMs;  // how long after it the next may go: none before the first
 static bool connectionFresh;      // the next update is the first of its connection
 static bool held;                 // a record waits for its turn
 
@@ -71,10 +70,9 @@ static bool ShowsLastSent(const DiscordRichPresence* record) {
 // difference wraps at 32 bits; the clock is read under the lock, so it is
 // never behind lastSentAtMs (after 49.7 quiet days the wrap may hold one
 // update for a few seconds, no more).
-static bool WindowOpen(uint32_t nowMs) { return !anySent || nowMs - lastSentAtMs >= waitAfterLastMs; }
+static bool WindowOpen(uint32_t nowMs) { return nowMs - lastSentAtMs >= waitAfterLastMs; }
 
 static void NoteSent(uint32_t nowMs) {
-    anySent = true;
     lastSentAtMs = nowMs;
     waitAfterLastMs = DiscordWindowMs + SendMarginMs + (connectionFresh ? ConnectDelayMs : 0);
     connectionFresh = false;

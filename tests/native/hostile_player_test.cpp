@@ -49,9 +49,11 @@ protected:
     }
 
     // Publishes the current track through Reset, which asks the player for
-    // everything a card needs, and returns what was sent.
+    // everything a card needs, and returns what was sent. The card is
+    // forgotten first, here and in Tick, so that a case may show the card
+    // the case before did.
     const fake::RecordedPresence& Show() {
-        fake::ForgetLastUpdate();  // a case may show the card the case before did
+        fake::ForgetLastUpdate();
         const size_t before = fake::PresenceCount();
         dsp->Reset(nullptr);
         EXPECT_EQ(fake::PresenceCount(), before + 1);
@@ -61,6 +63,7 @@ protected:
     // One tick with audio flowing (or not); how many presences it sent.
     size_t Tick(bool blocks) {
         if (blocks) dsp->Process(nullptr, nullptr, 0);
+        fake::ForgetLastUpdate();
         const size_t before = fake::PresenceCount();
         RunMonitorTick();
         return fake::PresenceCount() - before;
@@ -186,10 +189,7 @@ TEST_F(HostilePlayer, MonitorTreatsAPositionThatIsNoNumberLikeOneThatStandsStill
         expectedRemaining = 0;
         publishedState = Playing;
         std::vector<size_t> sent(7);
-        for (size_t& published : sent) {
-            fake::ForgetLastUpdate();  // the wall clock stands still: each republication shows the same
-            published = Tick(true);
-        }
+        for (size_t& published : sent) published = Tick(true);
         return sent;
     };
     const std::vector<size_t> standingStill = pattern(30.0);
